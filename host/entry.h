@@ -1,0 +1,37 @@
+// The plug-in's entry and selector dispatch.
+#pragma once
+
+#include <cstdint>
+
+#include "host/host_interface.h"
+#include "platform/message_box.h"
+
+namespace tav {
+
+struct PluginState;
+
+// Called when the library is loaded into and unloaded from a process.
+void OnLibraryAttach(void* module);
+void OnLibraryDetach();
+
+// The about box, owned by `owner`, or by the host's window when 0.
+void ShowAboutBox(PluginState* state, platform::WindowHandle owner);
+
+// Shows string `id` with the stop icon and no owner.
+void ShowHostRequirementMessage(unsigned id);
+
+// True when the host offers the callback; otherwise reports the missing
+// advanceState to the user and returns false.
+bool CheckHostCallback(const void* callback);
+
+// The prepare selector's sizes: 64-bit, and 0 for an empty or inverted area.
+struct AreaSizes {
+    int32_t width;
+    int32_t height;
+    int64_t imageBytes;
+    int64_t matteBytes;
+    int32_t bufferSpace;
+};
+AreaSizes ComputeAreaSizes(const Rect& filterRect);
+
+}  // namespace tav

@@ -1,0 +1,10 @@
+// The start selector: the filter run over the image.
+#pragma once
+
+namespace tav {
+
+struct PluginState;
+
+void StartRun(PluginState* state);
+
+}  // namespace tav

@@ -1,0 +1,42 @@
+// Temporary files and file mappings, for the large working buffers.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace tav::platform {
+
+constexpr size_t kMaxPath = 260;
+
+using FileHandle = intptr_t;     // kNoFile when none
+using MappingHandle = intptr_t;  // kNoMapping when none
+constexpr FileHandle kNoFile = -1;
+constexpr MappingHandle kNoMapping = 0;
+
+// The folder for temporary files, with a trailing separator, into `buffer`
+// of `size` characters. Returns false when there is none.
+bool GetTempFolder(char* buffer, size_t size);
+
+// Composes folder + prefix + `unique` (hexadecimal) + the temporary-file
+// extension into `buffer` of kMaxPath characters, without creating or testing
+// the file. `unique` must not be 0. Returns false when the name does not fit.
+bool MakeTempFileName(const char* folder, const char* prefix, unsigned unique, char* buffer);
+
+// Creates (or truncates) the file for exclusive read-write use; the file is
+// deleted when it is closed, and never outlives the process.
+FileHandle CreateTempFile(const char* path);
+void CloseTempFile(FileHandle file);
+
+// A read-write mapping of exactly `size` bytes over the file (the file grows
+// to that size). kNoMapping on failure.
+MappingHandle CreateMapping(FileHandle file, uint64_t size);
+void CloseMapping(MappingHandle mapping);
+
+// A writable view of the whole mapping; null on failure.
+void* MapWholeView(MappingHandle mapping);
+void UnmapView(void* view, MappingHandle mapping);
+
+// True while a file of that name exists in the file system.
+bool FileExists(const char* path);
+
+}  // namespace tav::platform

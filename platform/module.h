@@ -1,0 +1,20 @@
+// The library's own module: its handle and its string resources.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace tav::platform {
+
+using ModuleHandle = void*;
+
+// Remembered when the library is attached to the process.
+void SetModuleHandle(ModuleHandle module);
+ModuleHandle GetModuleHandle();
+
+// Loads string `id` of the module's string table into `buffer` of `size`
+// characters, cut to fit and always NUL-terminated. Returns the length, 0
+// when there is no such string.
+int LoadStringResource(ModuleHandle module, unsigned id, char* buffer, int size);
+
+}  // namespace tav::platform

@@ -1,0 +1,117 @@
+// Temporary files and mappings on POSIX. Every file lives in a folder private
+// to this process (made on first use, removed when the process exits), so two
+// processes never share a name. A file is unlinked as soon as its mapping
+// exists: the mapping keeps the pages, and nothing is left behind when the
+// process ends, however it ends.
+#include "platform/file_mapping.h"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <mutex>
+#include <string>
+
+namespace tav::platform {
+namespace {
+
+struct Mapping {
+    int fd;
+    size_t size;
+    char path[kMaxPath];
+};
+
+std::string& PrivateFolder() {
+    static std::string folder;
+    return folder;
+}
+
+void RemovePrivateFolder() {
+    if (!PrivateFolder().empty()) rmdir(PrivateFolder().c_str());
+}
+
+}  // namespace
+
+bool GetTempFolder(char* buffer, size_t size) {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        const char* base = std::getenv("TMPDIR");
+        if (base == nullptr || *base == '\0') base = "/tmp";
+        std::string pattern = std::string(base) + "/tavrisk-XXXXXX";
+        if (mkdtemp(pattern.data()) != nullptr) {
+            PrivateFolder() = pattern + "/";
+            std::atexit(RemovePrivateFolder);
+        }
+    });
+    const std::string& folder = PrivateFolder();
+    if (folder.empty() || folder.size() + 1 > size) return false;
+    std::memcpy(buffer, folder.c_str(), folder.size() + 1);
+    return true;
+}
+
+bool MakeTempFileName(const char* folder, const char* prefix, unsigned unique, char* buffer) {
+    if (unique == 0) return false;
+    int n = std::snprintf(buffer, kMaxPath, "%s%.3s%X.tmp", folder, prefix, unique & 0xFFFFu);
+    return n > 0 && size_t(n) < kMaxPath;
+}
+
+FileHandle CreateTempFile(const char* path) {
+    int fd = open(path, O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0) return kNoFile;
+    auto* file = new (std::nothrow) Mapping{fd, 0, {}};
+    if (file == nullptr) {
+        close(fd);
+        unlink(path);
+        return kNoFile;
+    }
+    std::snprintf(file->path, kMaxPath, "%s", path);
+    return reinterpret_cast<FileHandle>(file);
+}
+
+void CloseTempFile(FileHandle handle) {
+    if (handle == kNoFile) return;
+    auto* file = reinterpret_cast<Mapping*>(handle);
+    if (file->path[0] != '\0') unlink(file->path);
+    close(file->fd);
+    delete file;
+}
+
+MappingHandle CreateMapping(FileHandle handle, uint64_t size) {
+    if (handle == kNoFile || size == 0 || size > uint64_t(SIZE_MAX) ||
+        size > uint64_t(std::numeric_limits<off_t>::max()))
+        return kNoMapping;
+    auto* file = reinterpret_cast<Mapping*>(handle);
+    if (ftruncate(file->fd, off_t(size)) != 0) return kNoMapping;
+    file->size = size_t(size);
+    return handle;
+}
+
+void CloseMapping(MappingHandle) {}
+
+void* MapWholeView(MappingHandle handle) {
+    if (handle == kNoMapping) return nullptr;
+    auto* file = reinterpret_cast<Mapping*>(handle);
+    void* view = mmap(nullptr, file->size, PROT_READ | PROT_WRITE, MAP_SHARED, file->fd, 0);
+    if (view == MAP_FAILED) return nullptr;
+    // The mapping holds the pages now: the name is no longer needed.
+    unlink(file->path);
+    file->path[0] = '\0';
+    return view;
+}
+
+void UnmapView(void* view, MappingHandle handle) {
+    if (view == nullptr || handle == kNoMapping) return;
+    munmap(view, reinterpret_cast<Mapping*>(handle)->size);
+}
+
+bool FileExists(const char* path) {
+    struct stat st;
+    return stat(path, &st) == 0;
+}
+
+}  // namespace tav::platform

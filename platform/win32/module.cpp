@@ -1,0 +1,19 @@
+#include "platform/module.h"
+
+#include <windows.h>
+
+namespace tav::platform {
+namespace {
+ModuleHandle g_module = nullptr;
+}
+
+void SetModuleHandle(ModuleHandle module) { g_module = module; }
+ModuleHandle GetModuleHandle() { return g_module; }
+
+int LoadStringResource(ModuleHandle module, unsigned id, char* buffer, int size) {
+    if (buffer == nullptr || size <= 0) return 0;
+    buffer[0] = '\0';
+    return LoadStringA(static_cast<HINSTANCE>(module), id, buffer, size);
+}
+
+}  // namespace tav::platform

@@ -1,0 +1,283 @@
+#include "tools/testhost/test_host.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace tav::testing {
+namespace {
+
+// The callbacks carry no context: the host of the call under way.
+std::atomic<TestHost*> g_active{nullptr};
+
+constexpr size_t kRecordBlockSize = 2048;  // more than any host version passes
+
+extern "C" Boolean HostAbort() {
+    TestHost* host = g_active.load();
+    return host ? host->OnAbort() : 0;
+}
+
+extern "C" void HostProgress(int32_t done, int32_t total) {
+    if (TestHost* host = g_active.load()) host->OnProgress(done, total);
+}
+
+extern "C" OSErr HostAdvanceState() {
+    TestHost* host = g_active.load();
+    return host ? host->OnAdvanceState() : OSErr(-1);
+}
+
+extern "C" OSErr HostDisplayPixels(const PSPixelMap* source, const VRect* srcRect,
+                                   int32_t dstRow, int32_t dstCol, void*) {
+    TestHost* host = g_active.load();
+    return host ? host->OnDisplayPixels(source, srcRect, dstRow, dstCol) : OSErr(-1);
+}
+
+bool IsEmpty(const Rect& r) { return r.right <= r.left || r.bottom <= r.top; }
+
+class ActiveScope {
+public:
+    explicit ActiveScope(TestHost* host) : previous_(g_active.exchange(host)) {}
+    ~ActiveScope() { g_active.store(previous_); }
+
+private:
+    TestHost* previous_;
+};
+
+}  // namespace
+
+TestHost::TestHost(EntryPoint entry)
+    : entry_(entry), recordBlock_(new uint8_t[kRecordBlockSize]()),
+      record_(reinterpret_cast<FilterRecord*>(recordBlock_.get())) {
+    record_->serialNumber = 0;
+    record_->imageMode = plugInModeRGBColor;
+    record_->hostSig = FourCC("TAVH");
+    record_->maxSpace = 64 * 1024 * 1024;
+    record_->platformData = &platformData_;
+    record_->inputRate = kFixedOne;
+    record_->maskRate = kFixedOne;
+    record_->supportsPadding = 1;
+    record_->imageHRes = 72 << 16;
+    record_->imageVRes = 72 << 16;
+    record_->filterCase = filterCaseFlatImageNoSelection;
+    InstallCallbacks();
+}
+
+TestHost::~TestHost() {
+    if (g_active.load() == this) g_active.store(nullptr);
+}
+
+void TestHost::InstallCallbacks() {
+    record_->abortProc = HostAbort;
+    record_->progressProc = HostProgress;
+    record_->advanceState = quirks.noAdvanceState ? nullptr : HostAdvanceState;
+    record_->displayPixels = quirks.noDisplayPixels ? nullptr : HostDisplayPixels;
+}
+
+void TestHost::SetImage(int width, int height, int planes, std::vector<uint8_t> pixels) {
+    width_ = width;
+    height_ = height;
+    planes_ = planes;
+    image_ = std::move(pixels);
+    image_.resize(size_t(width) * height * planes);
+    record_->imageSize = Point{int16_t(height), int16_t(width)};
+    record_->wholeSize = record_->imageSize;
+    record_->planes = int16_t(planes);
+    SetFilterRect(0, 0, width, height);
+}
+
+void TestHost::SetFilterRect(int left, int top, int right, int bottom) {
+    record_->filterRect = Rect{int16_t(top), int16_t(left), int16_t(bottom), int16_t(right)};
+}
+
+void TestHost::ClearRecords() {
+    selectors.clear();
+    advanceRequests.clear();
+    displays.clear();
+    abortCalls_ = 0;
+    advanceCalls_ = 0;
+    while (progressLock_.test_and_set(std::memory_order_acquire)) {}
+    progress_.clear();
+    progressLock_.clear(std::memory_order_release);
+}
+
+std::vector<ProgressCall> TestHost::progressCalls() const {
+    while (progressLock_.test_and_set(std::memory_order_acquire)) {}
+    std::vector<ProgressCall> copy = progress_;
+    progressLock_.clear(std::memory_order_release);
+    return copy;
+}
+
+int16_t TestHost::Call(int16_t selector) {
+    InstallCallbacks();
+    ActiveScope scope(this);
+    selectors.push_back(selector);
+    int16_t result = 0;
+    entry_(selector, record_, &data_, &result);
+    if (selector == filterSelectorStart || selector == filterSelectorContinue) FlushOutput();
+    return result;
+}
+
+int16_t TestHost::CallAbout() {
+    ActiveScope scope(this);
+    AboutRecord about{};
+    about.platformData = &platformData_;
+    selectors.push_back(filterSelectorAbout);
+    int16_t result = 0;
+    entry_(filterSelectorAbout, reinterpret_cast<FilterRecord*>(&about), &data_, &result);
+    return result;
+}
+
+int16_t TestHost::RunFilter(bool withParameters) {
+    int16_t result = 0;
+    if (withParameters) result = Call(filterSelectorParameters);
+    if (result == 0) result = Call(filterSelectorPrepare);
+    if (result == 0) {
+        result = Call(filterSelectorStart);
+        // Hosts keep asking while the plug-in leaves a rectangle to fill.
+        for (int guard = 0; result == 0 && guard < 1000000; ++guard) {
+            if (IsEmpty(record_->inRect) && IsEmpty(record_->outRect)) break;
+            result = Call(filterSelectorContinue);
+        }
+    }
+    if (!quirks.skipFinish) {
+        int16_t finish = Call(filterSelectorFinish);
+        if (result == 0) result = finish;
+    }
+    return result;
+}
+
+Boolean TestHost::OnAbort() {
+    int call = abortCalls_.fetch_add(1);
+    return abortAtCall >= 0 && call >= abortAtCall;
+}
+
+void TestHost::OnProgress(int32_t done, int32_t total) {
+    while (progressLock_.test_and_set(std::memory_order_acquire)) {}
+    progress_.push_back({done, total});
+    progressLock_.clear(std::memory_order_release);
+}
+
+bool TestHost::FillBuffer(std::vector<uint8_t>& buffer, const Rect& rect, int lo, int hi,
+                          int rate, int16_t padding, int32_t* rowBytes) {
+    int w = std::max(0, rect.right - rect.left);
+    int h = std::max(0, rect.bottom - rect.top);
+    int n = std::max(0, hi - lo + 1);
+    *rowBytes = w * n;
+    buffer.assign(size_t(*rowBytes) * h, 0);
+    for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) {
+            int sx = (rect.left + x) * rate;
+            int sy = (rect.top + y) * rate;
+            bool outside = sx < 0 || sy < 0 || sx >= width_ || sy >= height_;
+            uint8_t* dst = &buffer[size_t(y) * *rowBytes + size_t(x) * n];
+            if (outside) {
+                if (padding == plugInPadError) return false;
+                if (padding == plugInPadReplicate) {
+                    sx = std::clamp(sx, 0, width_ - 1);
+                    sy = std::clamp(sy, 0, height_ - 1);
+                } else {
+                    if (padding >= 0) std::memset(dst, padding & 0xFF, size_t(n));
+                    continue;
+                }
+            }
+            const uint8_t* src = &image_[(size_t(sy) * width_ + sx) * planes_];
+            for (int p = 0; p < n; ++p) dst[p] = (lo + p < planes_) ? src[lo + p] : 0;
+        }
+    }
+    return true;
+}
+
+void TestHost::FlushOutput() {
+    if (!outPending_) return;
+    outPending_ = false;
+    const Rect& r = pendingRect_;
+    int n = pendingHi_ - pendingLo_ + 1;
+    for (int y = r.top; y < r.bottom; ++y) {
+        for (int x = r.left; x < r.right; ++x) {
+            if (x < 0 || y < 0 || x >= width_ || y >= height_) continue;
+            const uint8_t* src =
+                &outBuffer_[size_t(y - r.top) * pendingRowBytes_ + size_t(x - r.left) * n];
+            uint8_t* dst = &image_[(size_t(y) * width_ + x) * planes_];
+            for (int p = 0; p < n; ++p)
+                if (pendingLo_ + p < planes_) dst[pendingLo_ + p] = src[p];
+        }
+    }
+}
+
+OSErr TestHost::OnAdvanceState() {
+    FlushOutput();
+    FilterRecord& rec = *record_;
+    int call = advanceCalls_++;
+    AdvanceRequest request{rec.inRect,     rec.outRect,   rec.inLoPlane,  rec.inHiPlane,
+                           rec.outLoPlane, rec.outHiPlane, rec.inputRate, rec.inputPadding,
+                           0};
+    OSErr result = 0;
+    if (failAtCall >= 0 && call >= failAtCall) result = failResult;
+
+    // The reduction is integral: 1:N for an input rate of N.
+    int rate = rec.inputRate >= kFixedOne ? rec.inputRate / kFixedOne : 1;
+    int32_t rowBytes = 0;
+    if (result == 0) {
+        if (IsEmpty(rec.inRect)) {
+            rec.inData = nullptr;
+            rec.inRowBytes = 0;
+        } else if (!FillBuffer(inBuffer_, rec.inRect, rec.inLoPlane, rec.inHiPlane, rate,
+                               rec.inputPadding, &rowBytes)) {
+            result = -30100;
+        } else {
+            rec.inData = inBuffer_.data();
+            rec.inRowBytes = rowBytes;
+        }
+    }
+    if (result == 0) {
+        if (IsEmpty(rec.outRect)) {
+            rec.outData = nullptr;
+            rec.outRowBytes = 0;
+        } else if (!FillBuffer(outBuffer_, rec.outRect, rec.outLoPlane, rec.outHiPlane, rate,
+                               rec.outputPadding, &rowBytes)) {
+            result = -30100;
+        } else {
+            rec.outData = outBuffer_.data();
+            rec.outRowBytes = rowBytes;
+            // Only full-resolution output goes back into the image; reduced
+            // buffers serve previews.
+            outPending_ = rate == 1;
+            pendingRect_ = rec.outRect;
+            pendingLo_ = rec.outLoPlane;
+            pendingHi_ = rec.outHiPlane;
+            pendingRowBytes_ = rowBytes;
+        }
+    }
+    request.result = result;
+    advanceRequests.push_back(request);
+    return result;
+}
+
+OSErr TestHost::OnDisplayPixels(const PSPixelMap* source, const VRect* srcRect, int32_t dstRow,
+                                int32_t dstCol) {
+    DisplayCapture capture{};
+    capture.bounds = source->bounds;
+    capture.srcRect = *srcRect;
+    capture.dstRow = dstRow;
+    capture.dstCol = dstCol;
+    capture.imageMode = source->imageMode;
+    capture.width = std::max(0, srcRect->right - srcRect->left);
+    capture.height = std::max(0, srcRect->bottom - srcRect->top);
+    capture.rgb.resize(size_t(capture.width) * capture.height * 3);
+    const auto* base = static_cast<const uint8_t*>(source->baseAddr);
+    for (int y = 0; y < capture.height; ++y) {
+        for (int x = 0; x < capture.width; ++x) {
+            // baseAddr addresses the bounds' top-left pixel.
+            int row = srcRect->top + y - source->bounds.top;
+            int col = srcRect->left + x - source->bounds.left;
+            const uint8_t* pixel = base + ptrdiff_t(row) * source->rowBytes +
+                                   ptrdiff_t(col) * source->colBytes;
+            for (int k = 0; k < 3; ++k)
+                capture.rgb[(size_t(y) * capture.width + x) * 3 + k] =
+                    pixel[ptrdiff_t(k) * source->planeBytes];
+        }
+    }
+    displays.push_back(std::move(capture));
+    return 0;
+}
+
+}  // namespace tav::testing

@@ -1,0 +1,136 @@
+// An in-process host of the filter interface, for tests, the command-line
+// keyer and the Windows smoke test. It holds an interleaved 8-bit RGB image
+// with 3 or 4 planes, serves the plug-in's requests through advanceState at
+// any scale and padding, writes outData back, and records everything the
+// plug-in asks of it.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "host/host_interface.h"
+
+namespace tav::testing {
+
+using EntryPoint = void (*)(int16_t selector, FilterRecord* record, intptr_t* data,
+                            int16_t* result);
+
+// Host quirks a test can switch on.
+struct HostQuirks {
+    bool noAdvanceState = false;
+    bool noDisplayPixels = false;
+    bool skipFinish = false;  // RunFilter never sends the finish selector
+};
+
+// One displayPixels call: what the plug-in asked to draw, as RGB bytes.
+struct DisplayCapture {
+    VRect bounds;
+    VRect srcRect;
+    int32_t dstRow;
+    int32_t dstCol;
+    int32_t imageMode;
+    int width;
+    int height;
+    std::vector<uint8_t> rgb;  // width x height x 3, rows top to bottom
+};
+
+// One advanceState call: the request as the plug-in set it.
+struct AdvanceRequest {
+    Rect inRect;
+    Rect outRect;
+    int16_t inLoPlane, inHiPlane, outLoPlane, outHiPlane;
+    Fixed inputRate;
+    int16_t inputPadding;
+    int16_t result;
+};
+
+struct ProgressCall {
+    int32_t done;
+    int32_t total;
+};
+
+class TestHost {
+public:
+    explicit TestHost(EntryPoint entry);
+    ~TestHost();
+    TestHost(const TestHost&) = delete;
+    TestHost& operator=(const TestHost&) = delete;
+
+    // The image: width x height pixels of `planes` interleaved bytes (3: RGB,
+    // 4: RGB and transparency). The filter rectangle becomes the whole image.
+    void SetImage(int width, int height, int planes, std::vector<uint8_t> pixels);
+    // A selection; must lie within the image.
+    void SetFilterRect(int left, int top, int right, int bottom);
+    void SetFilterCase(int16_t filterCase) { record().filterCase = filterCase; }
+
+    const std::vector<uint8_t>& image() const { return image_; }
+    int width() const { return width_; }
+    int height() const { return height_; }
+    int planes() const { return planes_; }
+
+    FilterRecord& record() { return *record_; }
+    intptr_t& dataWord() { return data_; }
+
+    HostQuirks quirks;
+    // abortProc answers true from its `abortAtCall`-th call on (0-based);
+    // -1: never.
+    int abortAtCall = -1;
+    // advanceState answers this code from its `failAtCall`-th call on.
+    int failAtCall = -1;
+    int16_t failResult = -1;
+
+    // Sends one selector; for start and continue, writes the last output
+    // back into the image afterwards, as hosts do. Returns the result word.
+    int16_t Call(int16_t selector);
+    // The about selector with an AboutRecord.
+    int16_t CallAbout();
+    // A whole run: parameters (when asked), prepare, start, continue until
+    // the plug-in asks for nothing more, finish (unless skipped; a start that
+    // failed: hosts send finish after a failed start too).
+    int16_t RunFilter(bool withParameters);
+
+    // What the plug-in did.
+    std::vector<int16_t> selectors;
+    std::vector<AdvanceRequest> advanceRequests;
+    std::vector<DisplayCapture> displays;
+    int abortCalls() const { return abortCalls_.load(); }
+    std::vector<ProgressCall> progressCalls() const;
+    void ClearRecords();
+
+    // Called by the callbacks.
+    Boolean OnAbort();
+    void OnProgress(int32_t done, int32_t total);
+    OSErr OnAdvanceState();
+    OSErr OnDisplayPixels(const PSPixelMap* source, const VRect* srcRect, int32_t dstRow,
+                          int32_t dstCol);
+
+private:
+    void InstallCallbacks();
+    void FlushOutput();
+    bool FillBuffer(std::vector<uint8_t>& buffer, const Rect& rect, int lo, int hi, int rate,
+                    int16_t padding, int32_t* rowBytes);
+
+    EntryPoint entry_;
+    std::vector<uint8_t> image_;
+    int width_ = 0, height_ = 0, planes_ = 3;
+    std::unique_ptr<uint8_t[]> recordBlock_;
+    FilterRecord* record_;
+    PlatformData platformData_{};
+    intptr_t data_ = 0;
+
+    std::vector<uint8_t> inBuffer_, outBuffer_;
+    bool outPending_ = false;
+    Rect pendingRect_{};
+    int pendingLo_ = 0, pendingHi_ = -1;
+    int32_t pendingRowBytes_ = 0;
+
+    std::atomic<int> abortCalls_{0};
+    int advanceCalls_ = 0;
+    mutable std::atomic_flag progressLock_ = ATOMIC_FLAG_INIT;
+    std::vector<ProgressCall> progress_;
+};
+
+}  // namespace tav::testing

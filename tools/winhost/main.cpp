@@ -1,0 +1,162 @@
+// winhost: loads tavrsk.8bf as a Windows host does (LoadLibrary, the PiPL
+// resource, the entry named by its architecture's property), then drives it
+// through the selectors and checks the answers. Message boxes are closed by
+// a hook in this process as soon as they appear, and recorded.
+//
+// Usage: winhost PLUGIN.8bf
+// Prints one line per check and "N passed, M failed"; exits 0 when all pass.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "tools/testhost/pipl.h"
+#include "tools/testhost/test_host.h"
+
+using namespace tav;
+using namespace tav::testing;
+
+namespace {
+
+struct CapturedBox {
+    std::string caption;
+    std::string text;
+};
+
+std::vector<CapturedBox> g_boxes;
+HHOOK g_hook = nullptr;
+
+// Every message box opened on this thread is read and closed at once.
+LRESULT CALLBACK CbtHook(int code, WPARAM wParam, LPARAM lParam) {
+    if (code == HCBT_ACTIVATE) {
+        HWND window = reinterpret_cast<HWND>(wParam);
+        char className[64] = {};
+        GetClassNameA(window, className, sizeof className);
+        if (std::strcmp(className, "#32770") == 0) {
+            char caption[512] = {};
+            char text[1024] = {};
+            GetWindowTextA(window, caption, sizeof caption);
+            GetDlgItemTextA(window, 0xFFFF, text, sizeof text);
+            g_boxes.push_back({caption, text});
+            PostMessageA(window, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+        }
+    }
+    return CallNextHookEx(g_hook, code, wParam, lParam);
+}
+
+int g_passed = 0;
+int g_failed = 0;
+
+void Check(bool ok, const std::string& what) {
+    std::printf("%s: %s\n", ok ? "ok" : "FAILED", what.c_str());
+    (ok ? g_passed : g_failed)++;
+}
+
+std::vector<uint8_t> ResourceBytes(HMODULE module) {
+    HRSRC found = FindResourceA(module, MAKEINTRESOURCEA(16000), "PiPL");
+    if (found == nullptr) return {};
+    HGLOBAL loaded = LoadResource(module, found);
+    const auto* bytes = static_cast<const uint8_t*>(LockResource(loaded));
+    DWORD size = SizeofResource(module, found);
+    if (bytes == nullptr) return {};
+    return std::vector<uint8_t>(bytes, bytes + size);
+}
+
+std::vector<uint8_t> Gradient(int width, int height) {
+    std::vector<uint8_t> pixels(size_t(width) * height * 3);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            uint8_t* p = &pixels[(size_t(y) * width + x) * 3];
+            p[0] = uint8_t(x);
+            p[1] = uint8_t(y);
+            p[2] = 255;
+        }
+    return pixels;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: winhost PLUGIN.8bf\n");
+        return 2;
+    }
+    g_hook = SetWindowsHookExA(WH_CBT, CbtHook, nullptr, GetCurrentThreadId());
+    Check(g_hook != nullptr, "message box hook installed");
+
+    HMODULE module = LoadLibraryA(argv[1]);
+    Check(module != nullptr, std::string("LoadLibrary ") + argv[1]);
+    if (module == nullptr) return 1;
+
+    const bool x64 = sizeof(void*) == 8;
+    std::string error;
+    auto pipl = ParsePiPL(ResourceBytes(module), &error);
+    Check(pipl.has_value(), "PiPL 16000 found and parsed " + error);
+    if (!pipl) return 1;
+    std::vector<std::string> problems = CheckFilterPiPL(*pipl, x64);
+    for (const std::string& problem : problems) Check(false, "PiPL: " + problem);
+    Check(problems.empty(), "PiPL accepted (kind, vers, mode, fici, name, catg, entry)");
+
+    const PiPLProperty* entryProperty = pipl->Find(FourCC(x64 ? "8664" : "wx86"));
+    std::string entryName = entryProperty ? EntryName(*entryProperty) : "";
+    auto entry = reinterpret_cast<EntryPoint>(GetProcAddress(module, entryName.c_str()));
+    Check(entry != nullptr, "entry point '" + entryName + "' exported");
+    if (entry == nullptr) return 1;
+
+    TestHost host(entry);
+    host.SetImage(100, 100, 3, Gradient(100, 100));
+
+    int16_t result = host.CallAbout();
+    Check(result == 0, "about: result 0");
+    Check(host.dataWord() != 0, "about: the data word holds the state block");
+    Check(g_boxes.size() == 1 && g_boxes[0].caption == "Tavrisk Filter" &&
+              g_boxes[0].text.rfind("Tavrisk", 0) == 0,
+          "about: one message box captioned \"Tavrisk Filter\"");
+
+    result = host.Call(filterSelectorParameters);
+    Check(result == 0, "parameters: result 0");
+    auto** parameters = reinterpret_cast<void**>(host.record().parameters);
+    Check(parameters != nullptr && *parameters != nullptr, "parameters: handle created");
+    if (parameters != nullptr) {
+        uint32_t tag = 0;
+        std::memcpy(&tag, reinterpret_cast<const char*>(parameters) + sizeof(void*), 4);
+        Check(tag == FourCC("FOTO"), "parameters: handle tagged FOTO");
+        const auto* record = static_cast<const uint8_t*>(*parameters);
+        Check(record[0] == 1 && record[1] == 0, "parameters: ShowDialog 1");
+    }
+
+    result = host.Call(filterSelectorPrepare);
+    Check(result == 0 && host.record().bufferSpace == 80000, "prepare 100 x 100: bufferSpace 80000");
+    host.SetImage(600, 600, 3, {});
+    result = host.Call(filterSelectorPrepare);
+    Check(result == 0 && host.record().bufferSpace == 720000, "prepare 600 x 600: bufferSpace 720000");
+
+    host.record().inRect = Rect{0, 0, 64, 64};
+    host.record().outRect = Rect{0, 0, 64, 64};
+    result = host.Call(filterSelectorContinue);
+    const Rect& in = host.record().inRect;
+    const Rect& out = host.record().outRect;
+    Check(result == 0 && in.top == 0 && in.left == 0 && in.bottom == 0 && in.right == 0 &&
+              out.top == 0 && out.left == 0 && out.bottom == 0 && out.right == 0,
+          "continue: inRect and outRect emptied");
+
+    result = host.Call(6);
+    Check(result == -30100, "selector 6: filterBadParameters");
+
+    g_boxes.clear();
+    host.quirks.noAdvanceState = true;
+    result = host.Call(filterSelectorStart);
+    host.quirks.noAdvanceState = false;
+    Check(result == 1 && g_boxes.size() == 1 && g_boxes[0].caption == "Tavrisk Filter",
+          "start without advanceState: one message box, result 1");
+
+    result = host.Call(filterSelectorFinish);
+    Check(result == 0, "finish: result 0");
+
+    UnhookWindowsHookEx(g_hook);
+    FreeLibrary(module);
+    std::printf("%d passed, %d failed\n", g_passed, g_failed);
+    return g_failed == 0 ? 0 : 1;
+}
