@@ -5,11 +5,21 @@
 
 namespace tav {
 
+bool CancelRequested(PluginState* state) {
+    return LoadShared(state->workerHandle) != kNoWorker && LoadShared(state->cancelRequest) != 0;
+}
+
+void ReportWorkerProgress(PluginState* state, int32_t done) {
+    if (LoadShared(state->reportProgress) == 0) return;
+    ProgressProc progress = state->filterRecord ? state->filterRecord->progressProc : nullptr;
+    if (progress != nullptr) progress(done, state->progressTotal);
+}
+
 void WaitForWorker(PluginState* state) {
     intptr_t handle = LoadShared(state->workerHandle);
     if (handle == kNoWorker) return;
     platform::SetThreadPriority(handle, platform::ThreadPriority::AboveNormal);
-    while (LoadShared(state->workerHandle) != kNoWorker) platform::YieldProcessor();
+    while (LoadShared(state->workerHandle) != kNoWorker) platform::YieldTimeSlice();
 }
 
 void StopWorker(PluginState* state) {

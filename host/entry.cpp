@@ -3,6 +3,7 @@
 #include "host/entry.h"
 
 #include <cstring>
+#include <initializer_list>
 
 #include "engine/worker.h"
 #include "host/allocator.h"
@@ -124,7 +125,7 @@ void ShowAboutBox(PluginState* state, platform::WindowHandle owner) {
     }
     char text[256];
     char caption[60];
-    platform::ModuleHandle module = platform::GetModuleHandle();
+    platform::ModuleHandle module = platform::ThisModule();
     platform::LoadStringResource(module, IDS_ABOUT, text, sizeof text);
     platform::LoadStringResource(module, IDS_CAPTION, caption, sizeof caption);
     platform::ShowMessageBox(owner, text, caption, platform::MessageIcon::Information);
@@ -133,7 +134,7 @@ void ShowAboutBox(PluginState* state, platform::WindowHandle owner) {
 void ShowHostRequirementMessage(unsigned id) {
     char text[256];
     char caption[128];
-    platform::ModuleHandle module = platform::GetModuleHandle();
+    platform::ModuleHandle module = platform::ThisModule();
     platform::LoadStringResource(module, id, text, sizeof text);
     platform::LoadStringResource(module, IDS_CAPTION, caption, sizeof caption);
     platform::ShowMessageBox(0, text, caption, platform::MessageIcon::Stop);
@@ -146,7 +147,7 @@ bool CheckHostCallback(const void* callback) {
 }
 
 void OnLibraryAttach(void* module) {
-    platform::SetModuleHandle(module);
+    platform::SetThisModule(module);
     platform::LibraryHandle library = platform::LoadOptionalLibrary("ctl3d32.dll");
     if (library == nullptr) return;
     void* registerCall = platform::FindLibrarySymbol(library, "Ctl3dRegister");
@@ -164,7 +165,7 @@ void OnLibraryAttach(void* module) {
 
 void OnLibraryDetach() {
     if (g_ctl3d.library == nullptr) return;
-    platform::CallLibraryFunction(g_ctl3d.unregister, platform::GetModuleHandle());
+    platform::CallLibraryFunction(g_ctl3d.unregister, platform::ThisModule());
     platform::UnloadLibrary(g_ctl3d.library);
     g_ctl3d = Ctl3d{};
 }

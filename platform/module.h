@@ -9,8 +9,8 @@ namespace tav::platform {
 using ModuleHandle = void*;
 
 // Remembered when the library is attached to the process.
-void SetModuleHandle(ModuleHandle module);
-ModuleHandle GetModuleHandle();
+void SetThisModule(ModuleHandle module);
+ModuleHandle ThisModule();
 
 // Loads string `id` of the module's string table into `buffer` of `size`
 // characters, cut to fit and always NUL-terminated. Returns the length, 0

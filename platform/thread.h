@@ -23,7 +23,7 @@ ThreadHandle StartThread(ThreadBody body, void* argument,
 void SetThreadPriority(ThreadHandle thread, ThreadPriority priority);
 
 // Gives the rest of the time slice to other threads (a zero-length sleep).
-void YieldProcessor();
+void YieldTimeSlice();
 
 // Called by a thread's body as its last act; releases what the platform
 // keeps for the thread. The body then returns.

@@ -66,7 +66,7 @@ void SetThreadPriority(ThreadHandle thread, ThreadPriority priority) {
     setpriority(PRIO_PROCESS, id_t(thread), nice);
 }
 
-void YieldProcessor() { sched_yield(); }
+void YieldTimeSlice() { sched_yield(); }
 
 void EndCurrentThread(ThreadHandle) {}
 

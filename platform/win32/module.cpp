@@ -7,8 +7,8 @@ namespace {
 ModuleHandle g_module = nullptr;
 }
 
-void SetModuleHandle(ModuleHandle module) { g_module = module; }
-ModuleHandle GetModuleHandle() { return g_module; }
+void SetThisModule(ModuleHandle module) { g_module = module; }
+ModuleHandle ThisModule() { return g_module; }
 
 int LoadStringResource(ModuleHandle module, unsigned id, char* buffer, int size) {
     if (buffer == nullptr || size <= 0) return 0;

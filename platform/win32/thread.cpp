@@ -50,7 +50,7 @@ void SetThreadPriority(ThreadHandle thread, ThreadPriority priority) {
     ::SetThreadPriority(reinterpret_cast<HANDLE>(thread), ToWin32(priority));
 }
 
-void YieldProcessor() { Sleep(0); }
+void YieldTimeSlice() { Sleep(0); }
 
 void EndCurrentThread(ThreadHandle self) {
     if (self != kNoThread) CloseHandle(reinterpret_cast<HANDLE>(self));

@@ -101,7 +101,8 @@ int main(int argc, char** argv) {
 
     const PiPLProperty* entryProperty = pipl->Find(FourCC(x64 ? "8664" : "wx86"));
     std::string entryName = entryProperty ? EntryName(*entryProperty) : "";
-    auto entry = reinterpret_cast<EntryPoint>(GetProcAddress(module, entryName.c_str()));
+    auto entry = reinterpret_cast<EntryPoint>(
+        reinterpret_cast<void*>(GetProcAddress(module, entryName.c_str())));
     Check(entry != nullptr, "entry point '" + entryName + "' exported");
     if (entry == nullptr) return 1;
 
