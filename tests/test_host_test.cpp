@@ -1,0 +1,185 @@
+// The in-process host itself: later tests and the keyer rely on it serving
+// requests the way hosts do.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <functional>
+
+#include "tests/support.h"
+#include "tools/testhost/test_host.h"
+
+namespace tav::testing {
+namespace {
+
+// A scriptable plug-in: each selector runs the test's function.
+std::function<void(int16_t, FilterRecord*, int16_t*)> g_plugin;
+
+void FakeEntry(int16_t selector, FilterRecord* record, intptr_t* data, int16_t* result) {
+    *data = 1;
+    if (g_plugin) g_plugin(selector, record, result);
+}
+
+class TestHostTest : public ::testing::Test {
+protected:
+    TestHostTest() : host_(FakeEntry) {
+        // Pixel (x, y) = (x, y, x + y, 200 + plane index for the 4th plane).
+        host_.SetImage(10, 8, 4, test::MakeImage(10, 8, 4, [](int x, int y, int p) {
+                           return p == 0 ? x : p == 1 ? y : p == 2 ? x + y : 200;
+                       }));
+    }
+    ~TestHostTest() override { g_plugin = nullptr; }
+    TestHost host_;
+};
+
+TEST_F(TestHostTest, ServesTheRequestedRectangleAndPlanes) {
+    std::vector<uint8_t> got;
+    int32_t rowBytes = 0;
+    g_plugin = [&](int16_t selector, FilterRecord* r, int16_t* result) {
+        if (selector != filterSelectorStart) return;
+        r->inRect = Rect{2, 3, 4, 6};  // rows 2..3, columns 3..5
+        r->inLoPlane = 1;
+        r->inHiPlane = 2;
+        r->inputRate = kFixedOne;
+        *result = r->advanceState();
+        rowBytes = r->inRowBytes;
+        auto* p = static_cast<uint8_t*>(r->inData);
+        got.assign(p, p + 2 * rowBytes);
+    };
+    EXPECT_EQ(host_.Call(filterSelectorStart), 0);
+    EXPECT_EQ(rowBytes, 3 * 2);
+    EXPECT_EQ(got, (std::vector<uint8_t>{2, 5, 2, 6, 2, 7, 3, 6, 3, 7, 3, 8}));
+}
+
+struct ScaleCase {
+    int16_t padding;
+    std::vector<uint8_t> firstRowPlane0;  // plane 0 (= source x) of inRect's first row
+    int16_t result;
+};
+
+class TestHostScaleTest : public TestHostTest, public ::testing::WithParamInterface<ScaleCase> {};
+
+TEST_P(TestHostScaleTest, ReducesByTheInputRateAndPadsOutsideTheImage) {
+    const ScaleCase& c = GetParam();
+    std::vector<uint8_t> row;
+    int16_t result = 0;
+    g_plugin = [&](int16_t, FilterRecord* r, int16_t*) {
+        r->inRect = Rect{0, 3, 1, 7};  // reduced columns 3..6 = image columns 6, 8, 10, 12
+        r->inLoPlane = 0;
+        r->inHiPlane = 0;
+        r->inputRate = 2 * kFixedOne;
+        r->inputPadding = c.padding;
+        result = r->advanceState();
+        if (result == 0) {
+            auto* p = static_cast<uint8_t*>(r->inData);
+            row.assign(p, p + 4);
+        }
+    };
+    host_.Call(filterSelectorStart);
+    EXPECT_EQ(result, c.result);
+    if (c.result == 0) {
+        EXPECT_EQ(row, c.firstRowPlane0);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Paddings, TestHostScaleTest,
+                         ::testing::Values(ScaleCase{plugInPadReplicate, {6, 8, 9, 9}, 0},
+                                           ScaleCase{77, {6, 8, 77, 77}, 0},
+                                           ScaleCase{plugInPadError, {}, -30100}));
+
+TEST_F(TestHostTest, WritesFullResolutionOutputBackButNotReducedOutput) {
+    g_plugin = [&](int16_t selector, FilterRecord* r, int16_t* result) {
+        if (selector != filterSelectorStart) return;
+        // A reduced request first: its output must not reach the image.
+        r->inRect = r->outRect = Rect{0, 0, 2, 2};
+        r->outLoPlane = 0;
+        r->outHiPlane = 3;
+        r->inputRate = 2 * kFixedOne;
+        *result = r->advanceState();
+        std::memset(r->outData, 99, size_t(r->outRowBytes) * 2);
+        // Then the real tile: planes 1..1 of rows 1..2, columns 2..3.
+        r->inRect = r->outRect = Rect{1, 2, 3, 4};
+        r->outLoPlane = r->outHiPlane = 1;
+        r->inputRate = kFixedOne;
+        *result = r->advanceState();
+        std::memset(r->outData, 42, size_t(r->outRowBytes) * 2);
+    };
+    std::vector<uint8_t> before = host_.image();
+    EXPECT_EQ(host_.Call(filterSelectorStart), 0);
+    std::vector<uint8_t> expected = before;
+    for (int y = 1; y < 3; ++y)
+        for (int x = 2; x < 4; ++x) expected[(size_t(y) * 10 + x) * 4 + 1] = 42;
+    EXPECT_EQ(host_.image(), expected);
+}
+
+TEST_F(TestHostTest, AbortAnswersTrueFromTheScriptedCallOn) {
+    std::vector<bool> answers;
+    g_plugin = [&](int16_t, FilterRecord* r, int16_t*) {
+        for (int i = 0; i < 4; ++i) answers.push_back(r->abortProc() != 0);
+    };
+    host_.abortAtCall = 2;
+    host_.Call(filterSelectorStart);
+    EXPECT_EQ(answers, (std::vector<bool>{false, false, true, true}));
+    EXPECT_EQ(host_.abortCalls(), 4);
+}
+
+TEST_F(TestHostTest, RecordsSelectorsProgressAndHonoursSkippedFinish) {
+    g_plugin = [&](int16_t selector, FilterRecord* r, int16_t*) {
+        if (selector == filterSelectorStart) {
+            r->progressProc(1, 3);
+            r->progressProc(3, 3);
+            r->inRect = Rect{0, 0, 1, 1};  // asks once more
+        } else if (selector == filterSelectorContinue) {
+            r->inRect = Rect{};
+        }
+    };
+    host_.quirks.skipFinish = true;
+    EXPECT_EQ(host_.RunFilter(true), 0);
+    EXPECT_EQ(host_.selectors, (std::vector<int16_t>{filterSelectorParameters, filterSelectorPrepare,
+                                                     filterSelectorStart, filterSelectorContinue}));
+    auto progress = host_.progressCalls();
+    ASSERT_EQ(progress.size(), 2u);
+    EXPECT_EQ(progress[1].done, 3);
+    EXPECT_EQ(progress[1].total, 3);
+}
+
+TEST_F(TestHostTest, QuirksRemoveCallbacks) {
+    bool sawAdvance = true, sawDisplay = true;
+    g_plugin = [&](int16_t, FilterRecord* r, int16_t*) {
+        sawAdvance = r->advanceState != nullptr;
+        sawDisplay = r->displayPixels != nullptr;
+    };
+    host_.quirks.noAdvanceState = true;
+    host_.quirks.noDisplayPixels = true;
+    host_.Call(filterSelectorStart);
+    EXPECT_FALSE(sawAdvance);
+    EXPECT_FALSE(sawDisplay);
+}
+
+TEST_F(TestHostTest, CapturesWhatDisplayPixelsIsAskedToDraw) {
+    // A 3 x 2 interleaved RGB map; the plug-in asks for its right 2 x 2 part.
+    uint8_t pixels[2][3][3] = {{{1, 2, 3}, {4, 5, 6}, {7, 8, 9}},
+                               {{10, 11, 12}, {13, 14, 15}, {16, 17, 18}}};
+    g_plugin = [&](int16_t, FilterRecord* r, int16_t*) {
+        PSPixelMap map{};
+        map.version = 1;
+        map.bounds = VRect{0, 0, 2, 3};
+        map.imageMode = plugInModeRGBColor;
+        map.rowBytes = 9;
+        map.colBytes = 3;
+        map.planeBytes = 1;
+        map.baseAddr = pixels;
+        VRect src{0, 1, 2, 3};
+        r->displayPixels(&map, &src, 5, 6, nullptr);
+    };
+    host_.Call(filterSelectorStart);
+    ASSERT_EQ(host_.displays.size(), 1u);
+    const DisplayCapture& d = host_.displays[0];
+    EXPECT_EQ(d.width, 2);
+    EXPECT_EQ(d.height, 2);
+    EXPECT_EQ(d.dstRow, 5);
+    EXPECT_EQ(d.dstCol, 6);
+    EXPECT_EQ(d.rgb, (std::vector<uint8_t>{4, 5, 6, 7, 8, 9, 13, 14, 15, 16, 17, 18}));
+}
+
+}  // namespace
+}  // namespace tav::testing

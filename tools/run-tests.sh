@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Builds the Windows plug-ins (32- and 64-bit) and the Linux build, then runs
+# every test: the native suite (which also checks the Windows plug-ins'
+# property lists), the import checks of the Windows builds, and the 64-bit
+# plug-in under Wine when Wine is installed.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+werror=${TAVRISK_WERROR:-ON}
+jobs=${TAVRISK_JOBS:-2}
+
+for preset in win32 win64 native; do
+  echo "== build $preset"
+  cmake --preset "$preset" -DTAVRISK_WERROR="$werror" >/dev/null
+  cmake --build --preset "$preset" -j "$jobs"
+done
+
+status=0
+echo "== test native"
+TAVRISK_REQUIRE_WINDOWS_BUILDS=1 ctest --preset native -j "$jobs" || status=1
+for preset in win32 win64; do
+  echo "== test $preset"
+  ctest --preset "$preset" || status=1
+done
+exit $status
