@@ -83,6 +83,7 @@ void ResetRunStartValues(PluginState* state) {
     state->reportProgress = 0;
     state->pickBitmap = 0;
     state->picking = 0;
+    state->captureIncomplete = 0;
 }
 
 void ReleaseRunBuffers(PluginState* state) {

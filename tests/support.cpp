@@ -1,6 +1,7 @@
 #include "tests/support.h"
 
 #include "host/allocator.h"
+#include "host/parameters.h"
 
 namespace tav::test {
 namespace {
@@ -23,5 +24,37 @@ const std::vector<CapturedMessage>& MessageCapture::messages() const { return g_
 PluginState* StoredState(testing::TestHost& host) {
     return static_cast<PluginState*>(MacHandleData(reinterpret_cast<Handle>(host.dataWord())));
 }
+
+}  // namespace tav::test
+
+namespace tav::test {
+
+PreparedRun::PreparedRun(int width, int height, int planes, std::vector<uint8_t> pixels)
+    : host(ENTRYPOINT), state{} {
+    state.workerHandle = kNoWorker;
+    host.SetImage(width, height, planes, std::move(pixels));
+    host.Call(filterSelectorParameters);
+    Prepare();
+    previous_ = host.Activate();
+}
+
+PreparedRun::~PreparedRun() {
+    ReleaseRunBuffers(&state);
+    testing::TestHost::Deactivate(previous_);
+}
+
+void PreparedRun::Prepare() {
+    ReleaseRunBuffers(&state);
+    host.Call(filterSelectorPrepare);
+    state = *StoredState(host);
+    state.filterRecord = &host.record();
+}
+
+void PreparedRun::Select(int left, int top, int right, int bottom) {
+    host.SetFilterRect(left, top, right, bottom);
+    Prepare();
+}
+
+ParameterRecord& PreparedRun::parameters() { return *GetParameters(&host.record()); }
 
 }  // namespace tav::test

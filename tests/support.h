@@ -40,3 +40,26 @@ std::vector<uint8_t> MakeImage(int width, int height, int planes, F pixel) {
 }
 
 }  // namespace tav::test
+
+namespace tav::test {
+
+// A host with an image and a prepared run, for calling the plug-in's
+// internals directly: the state block is a copy held here, and the host
+// answers callbacks for as long as the fixture lives.
+class PreparedRun {
+public:
+    PreparedRun(int width, int height, int planes, std::vector<uint8_t> pixels);
+    ~PreparedRun();
+    // A selection inside the image; prepares again.
+    void Select(int left, int top, int right, int bottom);
+    ParameterRecord& parameters();
+    void Prepare();
+
+    testing::TestHost host;
+    PluginState state;
+
+private:
+    testing::TestHost* previous_;
+};
+
+}  // namespace tav::test

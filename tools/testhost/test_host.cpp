@@ -106,6 +106,13 @@ std::vector<ProgressCall> TestHost::progressCalls() const {
     return copy;
 }
 
+TestHost* TestHost::Activate() {
+    InstallCallbacks();
+    return g_active.exchange(this);
+}
+
+void TestHost::Deactivate(TestHost* previous) { g_active.store(previous); }
+
 int16_t TestHost::Call(int16_t selector) {
     InstallCallbacks();
     ActiveScope scope(this);

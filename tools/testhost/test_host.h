@@ -82,6 +82,12 @@ public:
     int failAtCall = -1;
     int16_t failResult = -1;
 
+    // Makes this host the one the callbacks reach, for code that calls the
+    // plug-in's internals directly rather than through a selector. Returns
+    // the host that was active before; pass it to Deactivate.
+    TestHost* Activate();
+    static void Deactivate(TestHost* previous);
+
     // Sends one selector; for start and continue, writes the last output
     // back into the image afterwards, as hosts do. Returns the result word.
     int16_t Call(int16_t selector);

@@ -1,0 +1,172 @@
+#include "host/capture.h"
+
+#include <algorithm>
+
+#include "host/allocator.h"
+#include "host/plugin_state.h"
+
+namespace tav {
+namespace {
+
+int16_t Lower(int value, int16_t limit) { return int16_t(value > limit ? limit : value); }
+
+void ReleaseBuffer(uint8_t*& buffer) {
+    FreeLargeBuffer(buffer);
+    buffer = nullptr;
+}
+
+bool AllocateWorkingBuffers(PluginState* state) {
+    if (state->imageBytes < 0 || state->matteBytes < 0) return false;
+    auto alloc = [](int64_t size) { return static_cast<uint8_t*>(AllocLargeBuffer(uint64_t(size))); };
+    state->sourceImage = alloc(state->imageBytes);
+    if (state->sourceImage == nullptr) return false;
+    state->foregroundImage = alloc(state->imageBytes);
+    if (state->foregroundImage == nullptr) {
+        ReleaseBuffer(state->sourceImage);
+        return false;
+    }
+    state->rawMatte = alloc(state->matteBytes);
+    if (state->rawMatte == nullptr) {
+        ReleaseBuffer(state->sourceImage);
+        ReleaseBuffer(state->foregroundImage);
+        return false;
+    }
+    state->finalMatte = alloc(state->matteBytes);
+    if (state->finalMatte == nullptr) {
+        ReleaseBuffer(state->rawMatte);
+        ReleaseBuffer(state->sourceImage);
+        ReleaseBuffer(state->foregroundImage);
+        return false;
+    }
+    return true;
+}
+
+void CopyTile(PluginState* state) {
+    const FilterRecord* record = state->filterRecord;
+    const Rect& in = record->inRect;
+    const Rect& area = record->filterRect;
+    const int planes = record->planes;
+    const auto* rowStart = static_cast<const uint8_t*>(record->inData);
+    const int64_t width = state->width;
+    for (int y = in.top; y < in.bottom; ++y, rowStart += record->inRowBytes) {
+        const uint8_t* from = rowStart;
+        uint8_t* to = state->sourceImage + 3 * ((y - area.top) * width + (in.left - area.left));
+        for (int x = in.left; x < in.right; ++x, from += planes, to += 3) {
+            to[0] = from[0];
+            to[1] = from[1];
+            to[2] = from[2];
+        }
+    }
+}
+
+}  // namespace
+
+void FirstTile(PluginState* state) {
+    FilterRecord* record = state->filterRecord;
+    const Rect& area = record->filterRect;
+    Rect& in = record->inRect;
+    in.top = area.top;
+    in.left = area.left;
+    in.bottom = Lower(area.top + kTileSize, area.bottom);
+    in.right = Lower(area.left + kTileSize, area.right);
+    record->inLoPlane = 0;
+    record->inHiPlane = int16_t(record->planes - 1);
+    record->outRect = in;
+    record->outLoPlane = record->inLoPlane;
+    record->outHiPlane = record->inHiPlane;
+    record->inputRate = kFixedOne;
+    record->maskRate = kFixedOne;
+}
+
+bool NextTile(PluginState* state) {
+    FilterRecord* record = state->filterRecord;
+    const Rect& area = record->filterRect;
+    Rect& in = record->inRect;
+    in.left = int16_t(in.left + kTileSize);
+    in.right = int16_t(in.left + kTileSize);
+    if (in.left >= area.right) {
+        in.left = area.left;
+        in.right = Lower(in.left + kTileSize, area.right);
+        in.top = int16_t(in.top + kTileSize);
+        in.bottom = int16_t(in.top + kTileSize);
+        if (in.top >= area.bottom) return false;
+        in.bottom = Lower(in.bottom, area.bottom);
+    } else {
+        in.right = Lower(in.right, area.right);
+    }
+    record->outRect = in;
+    return true;
+}
+
+bool CaptureImage(PluginState* state) {
+    if (state->sourceImage != nullptr && !state->captureIncomplete) return true;
+    if (state->sourceImage == nullptr && !AllocateWorkingBuffers(state)) return false;
+    FilterRecord* record = state->filterRecord;
+    if (state->width > 0 && state->height > 0) {
+        FirstTile(state);
+        do {
+            if (record->advanceState == nullptr || record->advanceState() != 0) {
+                state->captureIncomplete = 1;
+                return false;
+            }
+            CopyTile(state);
+        } while (NextTile(state));
+    }
+    state->captureIncomplete = 0;
+    ComputeContentBounds(state);
+    return true;
+}
+
+void ComputeContentBounds(PluginState* state) {
+    const Rect& area = state->filterRecord->filterRect;
+    const int64_t width = std::max(state->width, 0);
+    const int64_t height = std::max(state->height, 0);
+    auto white = [](const uint8_t* p) { return (p[0] & p[1] & p[2]) == 255; };
+    auto row = [&](int64_t y) { return state->sourceImage + 3 * y * width; };
+    auto rowHasContent = [&](int64_t y) {
+        const uint8_t* p = row(y);
+        for (int64_t x = 0; x < width; ++x, p += 3)
+            if (!white(p)) return true;
+        return false;
+    };
+
+    int64_t top = 0;
+    while (top < height && !rowHasContent(top)) ++top;
+    int64_t bottom = height;
+    while (bottom > top && !rowHasContent(bottom - 1)) --bottom;
+    // Rows outside top..bottom are white: the columns need only those rows.
+    int64_t left = width, right = left;
+    if (top < bottom) {
+        right = 0;
+        for (int64_t y = top; y < bottom; ++y) {
+            const uint8_t* p = row(y);
+            int64_t x = 0;
+            while (x < left && white(p + 3 * x)) ++x;
+            left = std::min(left, x);
+            int64_t last = width;
+            while (last > right && white(p + 3 * (last - 1))) --last;
+            right = std::max(right, last);
+        }
+    }
+
+    state->contentTop = int32_t(area.top + top);
+    state->contentBottom = int32_t(area.top + bottom);
+    state->contentLeft = int32_t(area.left + left);
+    state->contentRight = int32_t(area.left + right);
+}
+
+int DetectScreenColor(PluginState* state) {
+    if (!CaptureImage(state)) return 0;
+    // 64-bit sums: a large image overflows 32 bits and would decide by the
+    // wrapped remainders.
+    uint64_t greenSum = 0, blueSum = 0;
+    const int64_t count = int64_t(std::max(state->width, 0)) * std::max(state->height, 0);
+    const uint8_t* p = state->sourceImage;
+    for (int64_t i = 0; i < count; ++i, p += 3) {
+        greenSum += p[1];
+        blueSum += p[2];
+    }
+    return blueSum < greenSum ? 1 : 0;
+}
+
+}  // namespace tav
