@@ -103,6 +103,7 @@ TEST(MacHandleTest, DataIsZeroAndMasterIsTaggedFOTO) {
     EXPECT_EQ(master->tag, FourCC("FOTO"));
     // Stored as the little-endian integer: the bytes read "OTOF".
     EXPECT_EQ(std::memcmp(&master->tag, "OTOF", 4), 0);
+    DisposeMacHandle(handle);
 }
 
 TEST(SetHostRectTest, ArgumentsAreLeftTopRightBottom) {

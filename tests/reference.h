@@ -17,3 +17,27 @@ struct Keyed {
 Keyed KeyPixel(const ParameterRecord& p, const int32_t* table, int r, int g, int b, bool inside);
 
 }  // namespace tav::reference
+
+namespace tav::reference {
+
+using Matte = std::vector<uint8_t>;
+
+// The separable blur of radius r: vertical pass into bytes, then horizontal.
+Matte Blur(const Matte& in, int width, int height, int r);
+
+// The maximum (amount > 0) or minimum (amount < 0) over the clipped square.
+Matte Choke(const Matte& in, int width, int height, int amount);
+
+struct WorkerResult {
+    std::vector<uint8_t> foreground;
+    Matte raw;    // the matte before the choke
+    Matte final;  // the delivered matte
+};
+
+// The whole worker run on an RGB image of the filtered area, with the
+// content bounds given relative to the area and the level table `table`.
+WorkerResult RunWorker(const ParameterRecord& p, const int32_t* table, const std::vector<uint8_t>& rgb,
+                       int width, int height, int contentLeft, int contentTop, int contentRight,
+                       int contentBottom);
+
+}  // namespace tav::reference

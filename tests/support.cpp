@@ -7,6 +7,9 @@ namespace tav::test {
 namespace {
 std::vector<CapturedMessage> g_messages;
 
+// The test hosts free the handles they were given, as real hosts do.
+const bool g_disposerSet = (testing::TestHost::SetHandleDisposer(DisposeMacHandle), true);
+
 void Sink(const char* caption, const char* text, platform::MessageIcon icon) {
     g_messages.push_back({caption, text, icon});
 }

@@ -14,8 +14,7 @@ namespace {
 // A scriptable plug-in: each selector runs the test's function.
 std::function<void(int16_t, FilterRecord*, int16_t*)> g_plugin;
 
-void FakeEntry(int16_t selector, FilterRecord* record, intptr_t* data, int16_t* result) {
-    *data = 1;
+void FakeEntry(int16_t selector, FilterRecord* record, intptr_t*, int16_t* result) {
     if (g_plugin) g_plugin(selector, record, result);
 }
 

@@ -2,7 +2,8 @@
 # Builds the Windows plug-ins (32- and 64-bit) and the Linux build, then runs
 # every test: the native suite (which also checks the Windows plug-ins'
 # property lists), the import checks of the Windows builds, and the 64-bit
-# plug-in under Wine when Wine is installed.
+# plug-in under Wine when Wine is installed. TAVRISK_SANITIZERS=1 also runs
+# the native suite under AddressSanitizer and ThreadSanitizer (CI does).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 werror=${TAVRISK_WERROR:-ON}
@@ -21,4 +22,13 @@ for preset in win32 win64; do
   echo "== test $preset"
   ctest --preset "$preset" || status=1
 done
+if [ "${TAVRISK_SANITIZERS:-0}" = 1 ]; then
+  for preset in native-asan native-tsan; do
+    echo "== build and test $preset"
+    cmake --preset "$preset" -DTAVRISK_WERROR="$werror" -DTAVRISK_BUILD_BENCH=OFF >/dev/null
+    cmake --build --preset "$preset" -j "$jobs"
+    # The Windows builds' property lists were checked above.
+    ctest --preset "$preset" -j "$jobs" -E 'WindowsPluginTest' || status=1
+  done
+fi
 exit $status

@@ -61,8 +61,18 @@ TestHost::TestHost(EntryPoint entry)
     InstallCallbacks();
 }
 
+namespace {
+std::atomic<TestHost::HandleDisposer> g_disposer{nullptr};
+}
+
+void TestHost::SetHandleDisposer(HandleDisposer disposer) { g_disposer.store(disposer); }
+
 TestHost::~TestHost() {
     if (g_active.load() == this) g_active.store(nullptr);
+    if (HandleDisposer dispose = g_disposer.load()) {
+        dispose(record_->parameters);
+        dispose(reinterpret_cast<Handle>(data_));
+    }
 }
 
 void TestHost::InstallCallbacks() {

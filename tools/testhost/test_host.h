@@ -82,6 +82,11 @@ public:
     int failAtCall = -1;
     int16_t failResult = -1;
 
+    // How the host frees the handles it keeps (the parameters handle and
+    // the one in the data word) when it is destroyed; none by default.
+    using HandleDisposer = void (*)(Handle handle);
+    static void SetHandleDisposer(HandleDisposer disposer);
+
     // Makes this host the one the callbacks reach, for code that calls the
     // plug-in's internals directly rather than through a selector. Returns
     // the host that was active before; pass it to Deactivate.

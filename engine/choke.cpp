@@ -1,0 +1,293 @@
+#include "engine/choke.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <utility>
+
+#include "engine/worker.h"
+#include "host/allocator.h"
+#include "host/parameters.h"
+#include "host/plugin_state.h"
+
+namespace tav {
+namespace {
+
+// Growing keeps the largest value of the square, shrinking the smallest.
+// Each starts from the value that leaves any other unchanged, which is also
+// what a pixel beyond the image's edges counts as: nothing.
+struct Grow {
+    static constexpr uint8_t kIdentity = 0;
+    static uint8_t Apply(uint8_t a, uint8_t b) { return a > b ? a : b; }
+};
+struct Shrink {
+    static constexpr uint8_t kIdentity = 255;
+    static uint8_t Apply(uint8_t a, uint8_t b) { return a < b ? a : b; }
+};
+
+// The radius along a line of `length` samples: a radius of length - 1 or
+// more already covers the whole line from every position, so larger ones
+// change nothing and are cut down to it.
+int LineRadius(int64_t amount, int length) {
+    int64_t n = amount < 0 ? -amount : amount;
+    return int(std::min<int64_t>(n, length - 1));
+}
+
+template <typename Op>
+uint8_t DirectPixel(const uint8_t* matte, int width, int height, int nx, int ny, int x, int y) {
+    const int left = std::max(0, x - nx), right = std::min(width - 1, x + nx);
+    const int top = std::max(0, y - ny), bottom = std::min(height - 1, y + ny);
+    uint8_t value = Op::kIdentity;
+    for (int row = top; row <= bottom; ++row) {
+        const uint8_t* line = matte + size_t(row) * size_t(width);
+        for (int column = left; column <= right; ++column) value = Op::Apply(value, line[column]);
+    }
+    return value;
+}
+
+// The running method: a column pass and a row pass of a running maximum (or
+// minimum) over windows of k = 2r + 1 samples, each O(1) a sample whatever
+// the radius. A line is padded with r samples of the identity at each end and
+// cut into blocks of k samples; a window of k samples then starts inside one
+// block and ends inside the same or the next, so its result is the suffix of
+// the first block from the window's start combined with the prefix of the
+// last block up to its end. The padding makes the clipped border windows
+// exact.
+//
+// The column pass runs down the image a whole row at a time: one row of
+// running prefixes, and the suffixes of the block of rows that the windows
+// currently start in. Each output row is produced as soon as its column
+// result is known, so no intermediate image is needed.
+template <typename Op>
+class RunningChoke {
+public:
+    RunningChoke(const uint8_t* matte, int width, int height, int64_t amount)
+        : matte_(matte),
+          width_(width),
+          height_(height),
+          rowRadius_(LineRadius(amount, width)),
+          columnRadius_(LineRadius(amount, height)),
+          rowWindow_(2 * rowRadius_ + 1),
+          columnWindow_(2 * columnRadius_ + 1) {
+        const int padded = width_ + 2 * rowRadius_;
+        lineLength_ = (padded + rowWindow_ - 1) / rowWindow_ * rowWindow_;
+    }
+
+    // Obtains the scratch memory; false when it cannot be had.
+    bool Obtain() {
+        const uint64_t w = uint64_t(width_);
+        const uint64_t bytes = uint64_t(columnWindow_) * w + 2 * w + 2 * uint64_t(lineLength_);
+        if (bytes > uint64_t(SIZE_MAX)) return false;
+        scratch_.reset(new (std::nothrow) uint8_t[size_t(bytes)]);
+        if (!scratch_) return false;
+        blockSuffix_ = scratch_.get();
+        prefix_ = blockSuffix_ + size_t(columnWindow_) * size_t(width_);
+        identity_ = prefix_ + width_;
+        line_ = identity_ + width_;
+        lineSuffix_ = line_ + lineLength_;
+
+        std::memset(identity_, Op::kIdentity, size_t(width_));
+        std::memset(line_, Op::kIdentity, size_t(rowRadius_));
+        std::memset(line_ + rowRadius_ + width_, Op::kIdentity,
+                    size_t(lineLength_ - rowRadius_ - width_));
+        // The padded rows 0 .. 2r - 1 all lie in the first block of rows.
+        nextPrefixRow_ = 0;
+        while (nextPrefixRow_ < 2 * columnRadius_) AdvancePrefix();
+        outputRow_ = 0;
+        return true;
+    }
+
+    // Writes the next output row, top to bottom, into `out` (width bytes).
+    void NextRow(uint8_t* out) {
+        ColumnPass(line_ + rowRadius_);
+        RowPass(out);
+        ++outputRow_;
+    }
+
+private:
+    // Row `padded` of the image padded with columnRadius_ identity rows above
+    // and below.
+    const uint8_t* PaddedRow(int padded) const {
+        const int row = padded - columnRadius_;
+        if (row < 0 || row >= height_) return identity_;
+        return matte_ + size_t(row) * size_t(width_);
+    }
+
+    // Folds the next padded row into the running prefixes, which restart at
+    // every block boundary.
+    void AdvancePrefix() {
+        const uint8_t* source = PaddedRow(nextPrefixRow_);
+        if (nextPrefixRow_ % columnWindow_ == 0) {
+            std::memcpy(prefix_, source, size_t(width_));
+        } else {
+            uint8_t* prefix = prefix_;
+            for (int x = 0; x < width_; ++x) prefix[x] = Op::Apply(prefix[x], source[x]);
+        }
+        ++nextPrefixRow_;
+    }
+
+    // Suffixes of the block of padded rows starting at `first`: entry j is the
+    // combination of rows first + j .. first + k - 1.
+    void BuildBlockSuffix(int first) {
+        const size_t w = size_t(width_);
+        uint8_t* below = blockSuffix_ + size_t(columnWindow_ - 1) * w;
+        std::memcpy(below, PaddedRow(first + columnWindow_ - 1), w);
+        for (int j = columnWindow_ - 2; j >= 0; --j) {
+            uint8_t* entry = below - w;
+            const uint8_t* source = PaddedRow(first + j);
+            for (size_t x = 0; x < w; ++x) entry[x] = Op::Apply(source[x], below[x]);
+            below = entry;
+        }
+    }
+
+    // The window of output row y covers padded rows y .. y + 2r.
+    void ColumnPass(uint8_t* out) {
+        const int start = outputRow_;
+        const int offset = start % columnWindow_;
+        if (offset == 0) BuildBlockSuffix(start);
+        AdvancePrefix();  // padded row y + 2r, the window's last
+        const uint8_t* suffix = blockSuffix_ + size_t(offset) * size_t(width_);
+        const uint8_t* prefix = prefix_;
+        for (int x = 0; x < width_; ++x) out[x] = Op::Apply(suffix[x], prefix[x]);
+    }
+
+    // The row pass over line_, whose samples rowRadius_ .. rowRadius_ + W - 1
+    // hold the column pass's result; output x covers line samples x .. x + 2r.
+    void RowPass(uint8_t* out) {
+        const uint8_t* line = line_;
+        uint8_t* suffix = lineSuffix_;
+        const int k = rowWindow_;
+        const int span = 2 * rowRadius_;
+        const int length = width_ + span;
+
+        // Suffixes of the blocks in which some window starts.
+        for (int first = 0; first < width_; first += k) {
+            int i = first + k - 1;
+            uint8_t value = line[i];
+            suffix[i] = value;
+            while (i > first) {
+                --i;
+                value = Op::Apply(line[i], value);
+                suffix[i] = value;
+            }
+        }
+
+        // Running prefixes; the first block holds the first window whole.
+        uint8_t prefix = line[0];
+        for (int i = 1; i <= span; ++i) prefix = Op::Apply(prefix, line[i]);
+        out[0] = Op::Apply(suffix[0], prefix);
+        for (int first = k; first < length; first += k) {
+            const int end = std::min(first + k, length);
+            prefix = line[first];
+            out[first - span] = Op::Apply(suffix[first - span], prefix);
+            for (int i = first + 1; i < end; ++i) {
+                prefix = Op::Apply(prefix, line[i]);
+                out[i - span] = Op::Apply(suffix[i - span], prefix);
+            }
+        }
+    }
+
+    const uint8_t* matte_;
+    int width_;
+    int height_;
+    int rowRadius_;
+    int columnRadius_;
+    int rowWindow_;
+    int columnWindow_;
+    int lineLength_;  // padded row length, rounded up to whole blocks
+
+    std::unique_ptr<uint8_t[]> scratch_;
+    uint8_t* blockSuffix_ = nullptr;  // columnWindow_ rows of width_
+    uint8_t* prefix_ = nullptr;       // width_
+    uint8_t* identity_ = nullptr;     // width_, the rows beyond the edges
+    uint8_t* line_ = nullptr;         // lineLength_
+    uint8_t* lineSuffix_ = nullptr;   // lineLength_
+    int nextPrefixRow_ = 0;
+    int outputRow_ = 0;
+};
+
+template <typename Op>
+void ChokeDirectly(const uint8_t* matte, uint8_t* result, int width, int height, int64_t amount) {
+    const int nx = LineRadius(amount, width), ny = LineRadius(amount, height);
+    for (int y = 0; y < height; ++y) {
+        uint8_t* out = result + size_t(y) * size_t(width);
+        for (int x = 0; x < width; ++x) out[x] = DirectPixel<Op>(matte, width, height, nx, ny, x, y);
+    }
+}
+
+// Writes the whole choke without progress or cancellation.
+template <typename Op>
+void ChokeWhole(const uint8_t* matte, uint8_t* result, int width, int height, int64_t amount) {
+    RunningChoke<Op> running(matte, width, height, amount);
+    if (running.Obtain()) {
+        for (int y = 0; y < height; ++y) running.NextRow(result + size_t(y) * size_t(width));
+        return;
+    }
+    ChokeDirectly<Op>(matte, result, width, height, amount);
+}
+
+// The worker's loop: one progress step and at least one cancel test a row.
+template <typename Op>
+bool ChokeStage(PluginState* state, const uint8_t* matte, uint8_t* result, int width, int height,
+                int64_t amount) {
+    RunningChoke<Op> running(matte, width, height, amount);
+    if (running.Obtain()) {
+        for (int y = 0; y < height; ++y) {
+            ReportWorkerProgress(state, state->progressBase + y);
+            if (CancelRequested(state)) return false;
+            running.NextRow(result + size_t(y) * size_t(width));
+        }
+        return true;
+    }
+    // Without scratch memory every pixel visits its square; a square can be
+    // large, so the cancel request is tested before every pixel.
+    const int nx = LineRadius(amount, width), ny = LineRadius(amount, height);
+    for (int y = 0; y < height; ++y) {
+        ReportWorkerProgress(state, state->progressBase + y);
+        uint8_t* out = result + size_t(y) * size_t(width);
+        for (int x = 0; x < width; ++x) {
+            if (CancelRequested(state)) return false;
+            out[x] = DirectPixel<Op>(matte, width, height, nx, ny, x, y);
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+bool ChokeMatte(PluginState* state) {
+    const ParameterRecord* parameters = GetParameters(state->filterRecord);
+    const int64_t amount = parameters != nullptr ? parameters->MatteChoke : 0;
+    std::swap(state->rawMatte, state->finalMatte);
+    const uint8_t* matte = state->rawMatte;
+    uint8_t* result = state->finalMatte;
+    const int width = state->width, height = state->height;
+    if (matte == nullptr || result == nullptr || width <= 0 || height <= 0) return true;
+    if (amount < 0) return ChokeStage<Shrink>(state, matte, result, width, height, amount);
+    return ChokeStage<Grow>(state, matte, result, width, height, amount);
+}
+
+uint8_t* ChokeMatteBuffer(uint8_t* block, int32_t width, int32_t height, int32_t amount) {
+    if (block == nullptr || width <= 0 || height <= 0) return block;
+    auto* result = static_cast<uint8_t*>(AllocLargeBuffer(uint64_t(width) * uint64_t(height)));
+    if (result == nullptr) return block;
+    if (amount < 0)
+        ChokeWhole<Shrink>(block, result, width, height, amount);
+    else
+        ChokeWhole<Grow>(block, result, width, height, amount);
+    FreeLargeBuffer(block);
+    return result;
+}
+
+void ChokeMatteDirect(const uint8_t* matte, uint8_t* result, int32_t width, int32_t height,
+                      int32_t amount) {
+    if (matte == nullptr || result == nullptr || width <= 0 || height <= 0) return;
+    if (amount < 0)
+        ChokeDirectly<Shrink>(matte, result, width, height, amount);
+    else
+        ChokeDirectly<Grow>(matte, result, width, height, amount);
+}
+
+}  // namespace tav
