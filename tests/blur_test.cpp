@@ -16,62 +16,13 @@
 #include "host/allocator.h"
 #include "host/parameters.h"
 #include "host/plugin_state.h"
+#include "tests/reference.h"
 
 namespace tav {
 namespace {
 
 using Matte = std::vector<uint8_t>;
 
-// ---- The blur sample by sample, straight from its definition ---------------
-
-struct PlainKernel {
-    explicit PlainKernel(int radius) : r(radius), w(size_t(radius) + 1), q(size_t(radius) + 1) {
-        const double s = double(radius * radius) * 0.3333333333333333;
-        w[0] = 1.0;
-        q[0] = 0.0;
-        for (int i = 1; i <= radius; ++i) {
-            w[size_t(i)] = PortableExp(-double(i * i) / s);
-            q[size_t(i)] = q[size_t(i) - 1] + w[size_t(i)];
-        }
-    }
-    // Output at position p of a line of n samples, value(i) giving sample i.
-    template <typename F>
-    uint8_t Sample(F value, int n, int p) const {
-        const int lo = -std::min(p, r);
-        const int hi = std::min(r, n - 1 - p);
-        double num = 0.0;
-        for (int k = lo; k <= hi; ++k) num = num + double(value(p + k)) * w[size_t(std::abs(k))];
-        const double den = (q[size_t(-lo)] + q[size_t(hi)]) + 1.0;
-        return uint8_t(int(num / den));
-    }
-    int r;
-    std::vector<double> w, q;
-};
-
-Matte PlainColumnPass(const Matte& in, int width, int height, int radius) {
-    const PlainKernel kernel(radius);
-    Matte out(in.size());
-    for (int x = 0; x < width; ++x)
-        for (int y = 0; y < height; ++y)
-            out[size_t(y) * width + x] =
-                kernel.Sample([&](int i) { return in[size_t(i) * width + x]; }, height, y);
-    return out;
-}
-
-Matte PlainRowPass(Matte matte, int width, int height, int radius) {
-    const PlainKernel kernel(radius);
-    Matte row(static_cast<size_t>(width));
-    for (int y = 0; y < height; ++y) {
-        std::copy_n(matte.begin() + ptrdiff_t(y) * width, width, row.begin());
-        for (int x = 0; x < width; ++x)
-            matte[size_t(y) * width + x] = kernel.Sample([&](int i) { return row[size_t(i)]; }, width, x);
-    }
-    return matte;
-}
-
-Matte PlainBlur(const Matte& in, int width, int height, int radius) {
-    return PlainRowPass(PlainColumnPass(in, width, height, radius), width, height, radius);
-}
 
 // ---- Mattes -----------------------------------------------------------------
 
@@ -206,7 +157,7 @@ class BlurAgainstPlainTest : public ::testing::TestWithParam<Case> {};
 TEST_P(BlurAgainstPlainTest, BothFormsMatchThePlainBlurByteForByte) {
     const Case& c = GetParam();
     const Matte raw = MakeMatte(c.width, c.height, c.pattern, c.seed);
-    const Matte want = PlainBlur(raw, c.width, c.height, c.radius);
+    const Matte want = reference::Blur(raw, c.width, c.height, c.radius);
 
     if (c.radius <= 255) {
         BlurRun run(raw, c.width, c.height, c.radius);
@@ -249,7 +200,7 @@ TEST(BlurRandomizedTest, ManySizesAndRadiiMatchThePlainBlur) {
         const int radius = (trial % 10 == 0) ? 255 : 1 + int(random() % 80);
         const auto pattern = Pattern(random() % 4);
         const Matte raw = MakeMatte(width, height, pattern, uint32_t(random()));
-        const Matte want = PlainBlur(raw, width, height, radius);
+        const Matte want = reference::Blur(raw, width, height, radius);
 
         BlurRun run(raw, width, height, radius);
         ASSERT_TRUE(BlurMatte(&run.state()));
@@ -338,7 +289,7 @@ TEST_P(BlurSpreadRadiusTest, ASingleOpaqueSampleStaysInsideItsSquare) {
         }
     }
     EXPECT_GT(lit, 0);
-    EXPECT_EQ(run.result(), PlainBlur(raw, size, size, r));
+    EXPECT_EQ(run.result(), reference::Blur(raw, size, size, r));
 }
 
 INSTANTIATE_TEST_SUITE_P(Radii, BlurSpreadRadiusTest, ::testing::Values(1, 2, 3, 7, 10));
@@ -423,7 +374,7 @@ TEST(BlurCancelTest, ARequestWithoutARecordedWorkerIsIgnored) {
     run.state().workerHandle = kNoWorker;
     run.state().cancelRequest = 1;
     EXPECT_TRUE(BlurMatte(&run.state()));
-    EXPECT_EQ(run.result(), PlainBlur(raw, 40, 30, 5));
+    EXPECT_EQ(run.result(), reference::Blur(raw, 40, 30, 5));
 }
 
 // A request made while a column or row is reported stops the stage before
@@ -451,7 +402,7 @@ TEST_P(BlurCancelDuringPassTest, StopsBeforeTheReportedLineIsWritten) {
                 ASSERT_EQ(got[size_t(y) * width + x], 0xA5) << "column " << x << " was written";
     } else {
         // Rows from the reported one on hold what the column pass left there.
-        const Matte columns = PlainColumnPass(raw, width, height, radius);
+        const Matte columns = reference::BlurColumns(raw, width, height, radius);
         for (int y = step - width; y < height; ++y)
             for (int x = 0; x < width; ++x)
                 ASSERT_EQ(got[size_t(y) * width + x], columns[size_t(y) * width + x]) << "row " << y;
@@ -515,7 +466,7 @@ TEST(BlurNoMemoryTest, ThePreviewFormWithoutItsResultBlockReturnsItsInput) {
 
 TEST(BlurNoMemoryTest, WithEnoughRequestsGrantedBothFormsBlur) {
     const Matte raw = MakeMatte(12, 9, Pattern::Noise, 13);
-    const Matte want = PlainBlur(raw, 12, 9, 2);
+    const Matte want = reference::Blur(raw, 12, 9, 2);
     BlurRun run(raw, 12, 9, 2);
     {
         MemoryLimit limit(3);

@@ -13,32 +13,13 @@
 #include "host/allocator.h"
 #include "host/parameters.h"
 #include "host/plugin_state.h"
+#include "tests/reference.h"
 
 namespace tav {
 namespace {
 
 using Matte = std::vector<uint8_t>;
 
-// The choke as the system defines it, pixel by pixel: start from 0 (grow) or
-// 255 (shrink) and visit the square of radius |amount| clipped at the edges,
-// keeping the largest (grow) or smallest (shrink) value.
-Matte ReferenceChoke(const Matte& matte, int width, int height, int amount) {
-    const int64_t n = amount < 0 ? -int64_t(amount) : int64_t(amount);
-    Matte out(matte.size());
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x) {
-            const int64_t left = std::max<int64_t>(0, x - n), right = std::min<int64_t>(width - 1, x + n);
-            const int64_t top = std::max<int64_t>(0, y - n), bottom = std::min<int64_t>(height - 1, y + n);
-            int value = amount < 0 ? 255 : 0;
-            for (int64_t row = top; row <= bottom; ++row)
-                for (int64_t column = left; column <= right; ++column) {
-                    const int sample = matte[size_t(row * width + column)];
-                    value = amount < 0 ? std::min(value, sample) : std::max(value, sample);
-                }
-            out[size_t(y) * width + x] = uint8_t(value);
-        }
-    return out;
-}
 
 Matte MakeMatte(int width, int height, const std::function<int(int, int)>& pixel) {
     Matte matte(size_t(width) * height);
@@ -191,7 +172,7 @@ TEST_P(ChokeAgainstReferenceTest, StageBufferAndDirectFormsMatchTheDefinitionByt
             SCOPED_TRACE(testing::Message() << size.width << " x " << size.height << ", pattern "
                                             << int(pattern));
             const Matte matte = MakePattern(pattern, size.width, size.height, amount > 0, random);
-            const Matte expected = ReferenceChoke(matte, size.width, size.height, amount);
+            const Matte expected = reference::Choke(matte, size.width, size.height, amount);
             EXPECT_SAME_MATTE(RunStage(matte, size.width, size.height, amount), expected, size.width);
             EXPECT_SAME_MATTE(RunBuffer(matte, size.width, size.height, amount), expected, size.width);
             EXPECT_SAME_MATTE(RunDirect(matte, size.width, size.height, amount), expected, size.width);
@@ -291,7 +272,7 @@ TEST(ChokeMatteStageTest, ExchangesTheBuffersAndKeepsThePreChokeMatteInRawMatte)
     EXPECT_EQ(harness.state().rawMatte, wasFinal);
     EXPECT_EQ(harness.state().finalMatte, wasRaw);
     EXPECT_SAME_MATTE(harness.before(), input, kStageWidth);
-    EXPECT_SAME_MATTE(harness.other(), ReferenceChoke(input, kStageWidth, kStageHeight, -2), kStageWidth);
+    EXPECT_SAME_MATTE(harness.other(), reference::Choke(input, kStageWidth, kStageHeight, -2), kStageWidth);
 }
 
 TEST(ChokeMatteStageTest, ReportsOneStepPerRowFromProgressBaseWithoutAdvancingIt) {
@@ -334,7 +315,7 @@ TEST(ChokeMatteStageTest, CancelRaisedDuringARunStopsBeforeTheNextRow) {
     EXPECT_EQ(g_progress.calls.size(), 6u);
 
     // Rows 0..4 are written, the rest untouched.
-    Matte expected = ReferenceChoke(input, kStageWidth, kStageHeight, -4);
+    Matte expected = reference::Choke(input, kStageWidth, kStageHeight, -4);
     std::fill(expected.begin() + 5 * kStageWidth, expected.end(), 0xA7);
     EXPECT_SAME_MATTE(harness.other(), expected, kStageWidth);
 }
@@ -344,7 +325,7 @@ TEST(ChokeMatteStageTest, CancelRequestWithoutARecordedWorkerIsIgnored) {
     ChokeHarness harness(input, kStageWidth, kStageHeight, 2);
     harness.state().cancelRequest = 1;
     EXPECT_TRUE(ChokeMatte(&harness.state()));
-    EXPECT_SAME_MATTE(harness.other(), ReferenceChoke(input, kStageWidth, kStageHeight, 2), kStageWidth);
+    EXPECT_SAME_MATTE(harness.other(), reference::Choke(input, kStageWidth, kStageHeight, 2), kStageWidth);
 }
 
 // ---- The preview's form ------------------------------------------------------
@@ -382,7 +363,7 @@ TEST_F(ChokeMatteBufferTest, ReturnsANewBlockAndReleasesTheInput) {
     ASSERT_NE(result, nullptr);
     EXPECT_NE(result, block);
     EXPECT_EQ(FindBufferSlot(block), nullptr) << "the input block is still held";
-    EXPECT_SAME_MATTE(Matte(result, result + input.size()), ReferenceChoke(input, kFileWidth, kFileHeight, 2),
+    EXPECT_SAME_MATTE(Matte(result, result + input.size()), reference::Choke(input, kFileWidth, kFileHeight, 2),
                       kFileWidth);
 }
 

@@ -1,5 +1,10 @@
 #include "tests/reference.h"
 
+#include <algorithm>
+#include <cmath>
+
+#include "engine/portable_exp.h"
+
 namespace tav::reference {
 namespace {
 
@@ -54,62 +59,80 @@ Keyed KeyPixel(const ParameterRecord& p, const int32_t* table, int r, int g, int
 
 }  // namespace tav::reference
 
-#include <algorithm>
-#include <cmath>
-
-#include "engine/portable_exp.h"
 
 namespace tav::reference {
 
+// The blur sample by sample, straight from its definition.
 namespace {
 
-// One output sample of a line, by the definition: clipped window, taps in
-// order, double precision, truncation.
-uint8_t BlurSample(const std::vector<uint8_t>& line, int p, int r) {
-    const int n = int(line.size());
-    const double s = double(r) * double(r) * 0.3333333333333333;
-    auto w = [&](int i) { return i == 0 ? 1.0 : PortableExp(-double(i) * double(i) / s); };
-    auto q = [&](int m) {
-        double sum = 0.0;
-        for (int i = 1; i <= m; ++i) sum = sum + w(i);
-        return sum;
-    };
-    const int lo = -std::min(p, r), hi = std::min(r, n - 1 - p);
-    double num = 0.0;
-    for (int k = lo; k <= hi; ++k) num = num + double(line[size_t(p + k)]) * w(std::abs(k));
-    const double den = (q(-lo) + q(hi)) + 1.0;
-    return uint8_t(int(num / den));
-}
+struct PlainKernel {
+    explicit PlainKernel(int radius) : r(radius), w(size_t(radius) + 1), q(size_t(radius) + 1) {
+        const double s = double(radius * radius) * 0.3333333333333333;
+        w[0] = 1.0;
+        q[0] = 0.0;
+        for (int i = 1; i <= radius; ++i) {
+            w[size_t(i)] = PortableExp(-double(i * i) / s);
+            q[size_t(i)] = q[size_t(i) - 1] + w[size_t(i)];
+        }
+    }
+    // Output at position p of a line of n samples, value(i) giving sample i.
+    template <typename F>
+    uint8_t Sample(F value, int n, int p) const {
+        const int lo = -std::min(p, r);
+        const int hi = std::min(r, n - 1 - p);
+        double num = 0.0;
+        for (int k = lo; k <= hi; ++k) num = num + double(value(p + k)) * w[size_t(std::abs(k))];
+        const double den = (q[size_t(-lo)] + q[size_t(hi)]) + 1.0;
+        return uint8_t(int(num / den));
+    }
+    int r;
+    std::vector<double> w, q;
+};
 
 }  // namespace
 
-Matte Blur(const Matte& in, int width, int height, int r) {
-    Matte mid(in.size()), out(in.size());
-    std::vector<uint8_t> line;
-    for (int x = 0; x < width; ++x) {
-        line.clear();
-        for (int y = 0; y < height; ++y) line.push_back(in[size_t(y) * width + x]);
-        for (int y = 0; y < height; ++y) mid[size_t(y) * width + x] = BlurSample(line, y, r);
-    }
-    for (int y = 0; y < height; ++y) {
-        line.assign(mid.begin() + ptrdiff_t(y) * width, mid.begin() + ptrdiff_t(y + 1) * width);
-        for (int x = 0; x < width; ++x) out[size_t(y) * width + x] = BlurSample(line, x, r);
-    }
+Matte BlurColumns(const Matte& in, int width, int height, int radius) {
+    const PlainKernel kernel(radius);
+    Matte out(in.size());
+    for (int x = 0; x < width; ++x)
+        for (int y = 0; y < height; ++y)
+            out[size_t(y) * width + x] =
+                kernel.Sample([&](int i) { return in[size_t(i) * width + x]; }, height, y);
     return out;
 }
 
-Matte Choke(const Matte& in, int width, int height, int amount) {
-    const int n = std::abs(amount);
-    Matte out(in.size());
+Matte BlurRows(Matte matte, int width, int height, int radius) {
+    const PlainKernel kernel(radius);
+    Matte row(static_cast<size_t>(width));
+    for (int y = 0; y < height; ++y) {
+        std::copy_n(matte.begin() + ptrdiff_t(y) * width, width, row.begin());
+        for (int x = 0; x < width; ++x)
+            matte[size_t(y) * width + x] = kernel.Sample([&](int i) { return row[size_t(i)]; }, width, x);
+    }
+    return matte;
+}
+
+Matte Blur(const Matte& in, int width, int height, int radius) {
+    return BlurRows(BlurColumns(in, width, height, radius), width, height, radius);
+}
+
+// The choke as the system defines it, pixel by pixel: start from 0 (grow) or
+// 255 (shrink) and visit the square of radius |amount| clipped at the edges,
+// keeping the largest (grow) or smallest (shrink) value.
+Matte Choke(const Matte& matte, int width, int height, int amount) {
+    const int64_t n = amount < 0 ? -int64_t(amount) : int64_t(amount);
+    Matte out(matte.size());
     for (int y = 0; y < height; ++y)
         for (int x = 0; x < width; ++x) {
-            int best = amount > 0 ? 0 : 255;
-            for (int v = std::max(0, y - n); v <= std::min(height - 1, y + n); ++v)
-                for (int u = std::max(0, x - n); u <= std::min(width - 1, x + n); ++u) {
-                    int value = in[size_t(v) * width + u];
-                    best = amount > 0 ? std::max(best, value) : std::min(best, value);
+            const int64_t left = std::max<int64_t>(0, x - n), right = std::min<int64_t>(width - 1, x + n);
+            const int64_t top = std::max<int64_t>(0, y - n), bottom = std::min<int64_t>(height - 1, y + n);
+            int value = amount < 0 ? 255 : 0;
+            for (int64_t row = top; row <= bottom; ++row)
+                for (int64_t column = left; column <= right; ++column) {
+                    const int sample = matte[size_t(row * width + column)];
+                    value = amount < 0 ? std::min(value, sample) : std::max(value, sample);
                 }
-            out[size_t(y) * width + x] = uint8_t(best);
+            out[size_t(y) * width + x] = uint8_t(value);
         }
     return out;
 }

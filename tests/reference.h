@@ -22,7 +22,10 @@ namespace tav::reference {
 
 using Matte = std::vector<uint8_t>;
 
-// The separable blur of radius r: vertical pass into bytes, then horizontal.
+// The separable blur of radius r: the column pass into bytes, then the row
+// pass over its result.
+Matte BlurColumns(const Matte& in, int width, int height, int r);
+Matte BlurRows(Matte matte, int width, int height, int r);
 Matte Blur(const Matte& in, int width, int height, int r);
 
 // The maximum (amount > 0) or minimum (amount < 0) over the clipped square.
