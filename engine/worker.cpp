@@ -78,7 +78,7 @@ void KeyRows(PluginState* state, const KeySettings& settings, int32_t y0, int32_
 }
 
 void MatteWorker(PluginState* state) {
-    if (state->sourceImage == nullptr) {
+    if (state->sourceImage == nullptr || state->captureIncomplete != 0) {
         EndWorker(state, false);
         return;
     }

@@ -105,8 +105,9 @@ bool CaptureImage(PluginState* state) {
     if (state->width > 0 && state->height > 0) {
         FirstTile(state);
         do {
-            if (record->advanceState == nullptr || record->advanceState() != 0) {
-                state->captureIncomplete = 1;
+            OSErr code = record->advanceState ? record->advanceState() : OSErr(filterBadParameters);
+            if (code != noErr) {
+                state->captureIncomplete = code;
                 return false;
             }
             CopyTile(state);
@@ -155,18 +156,21 @@ void ComputeContentBounds(PluginState* state) {
     state->contentRight = int32_t(area.left + right);
 }
 
-int DetectScreenColor(PluginState* state) {
-    if (!CaptureImage(state)) return 0;
+int ScreenColorOf(const uint8_t* p, int64_t count, int stride) {
     // 64-bit sums: a large image overflows 32 bits and would decide by the
     // wrapped remainders.
     uint64_t greenSum = 0, blueSum = 0;
-    const int64_t count = int64_t(std::max(state->width, 0)) * std::max(state->height, 0);
-    const uint8_t* p = state->sourceImage;
-    for (int64_t i = 0; i < count; ++i, p += 3) {
+    for (int64_t i = 0; i < count; ++i, p += stride) {
         greenSum += p[1];
         blueSum += p[2];
     }
     return blueSum < greenSum ? 1 : 0;
+}
+
+int DetectScreenColor(PluginState* state) {
+    if (!CaptureImage(state)) return 0;
+    const int64_t count = int64_t(std::max(state->width, 0)) * std::max(state->height, 0);
+    return ScreenColorOf(state->sourceImage, count, 3);
 }
 
 }  // namespace tav

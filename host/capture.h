@@ -28,4 +28,8 @@ void ComputeContentBounds(PluginState* state);
 // 1 for a green screen, 0 for blue (also when the image cannot be had).
 int DetectScreenColor(PluginState* state);
 
+// The same decision over `count` pixels of `stride` bytes (R, G, B first):
+// green when the blue bytes add up to less than the green ones.
+int ScreenColorOf(const uint8_t* pixels, int64_t count, int stride);
+
 }  // namespace tav

@@ -44,8 +44,9 @@ struct PluginState {
     int32_t contentBottom;
     ParameterRecord savedParameters;
     FilterRecord* filterRecord;  // for the about selector, the AboutRecord
-    // The host failed a request during the capture: sourceImage is only
-    // partly filled and the next capture reads the host again.
+    // Nonzero (the host's code) when the host failed a request during the
+    // capture: sourceImage is only partly filled, no worker uses it, and the
+    // next capture reads the host again.
     int32_t captureIncomplete;
 };
 

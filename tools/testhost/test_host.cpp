@@ -168,6 +168,7 @@ Boolean TestHost::OnAbort() {
 }
 
 void TestHost::OnProgress(int32_t done, int32_t total) {
+    if (progressListener != nullptr) progressListener(done, total, progressContext);
     while (progressLock_.test_and_set(std::memory_order_acquire)) {}
     progress_.push_back({done, total});
     progressLock_.clear(std::memory_order_release);

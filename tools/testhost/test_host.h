@@ -75,6 +75,11 @@ public:
     intptr_t& dataWord() { return data_; }
 
     HostQuirks quirks;
+    // Told of every progressProc call, on the thread that made it (the
+    // plug-in's worker thread, mostly).
+    void (*progressListener)(int32_t done, int32_t total, void* context) = nullptr;
+    void* progressContext = nullptr;
+
     // abortProc answers true from its `abortAtCall`-th call on (0-based);
     // -1: never.
     int abortAtCall = -1;
