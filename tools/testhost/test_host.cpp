@@ -180,7 +180,24 @@ bool TestHost::FillBuffer(std::vector<uint8_t>& buffer, const Rect& rect, int lo
     int h = std::max(0, rect.bottom - rect.top);
     int n = std::max(0, hi - lo + 1);
     *rowBytes = w * n;
-    buffer.assign(size_t(*rowBytes) * h, 0);
+    buffer.resize(size_t(*rowBytes) * h);
+    const bool inside = rect.left >= 0 && rect.top >= 0 && int64_t(rect.right) * rate <= width_ &&
+                        int64_t(rect.bottom) * rate <= height_;
+    if (inside && rate == 1 && lo >= 0 && hi < planes_) {
+        // The common request: whole rows of existing planes, copied directly.
+        for (int y = 0; y < h; ++y) {
+            const uint8_t* src = &image_[(size_t(rect.top + y) * width_ + rect.left) * planes_];
+            uint8_t* dst = &buffer[size_t(y) * *rowBytes];
+            if (n == planes_) {
+                std::memcpy(dst, src, size_t(w) * n);
+            } else {
+                for (int x = 0; x < w; ++x)
+                    for (int p = 0; p < n; ++p) dst[size_t(x) * n + p] = src[size_t(x) * planes_ + lo + p];
+            }
+        }
+        return true;
+    }
+    std::fill(buffer.begin(), buffer.end(), uint8_t(0));
     for (int y = 0; y < h; ++y) {
         for (int x = 0; x < w; ++x) {
             int sx = (rect.left + x) * rate;
@@ -209,6 +226,13 @@ void TestHost::FlushOutput() {
     outPending_ = false;
     const Rect& r = pendingRect_;
     int n = pendingHi_ - pendingLo_ + 1;
+    if (pendingLo_ == 0 && n == planes_ && r.left >= 0 && r.top >= 0 && r.right <= width_ &&
+        r.bottom <= height_) {
+        for (int y = r.top; y < r.bottom; ++y)
+            std::memcpy(&image_[(size_t(y) * width_ + r.left) * planes_],
+                        &outBuffer_[size_t(y - r.top) * pendingRowBytes_], size_t(r.right - r.left) * n);
+        return;
+    }
     for (int y = r.top; y < r.bottom; ++y) {
         for (int x = r.left; x < r.right; ++x) {
             if (x < 0 || y < 0 || x >= width_ || y >= height_) continue;
