@@ -1,29 +1,113 @@
+// The start selector: checks what the host offers, runs the dialog or goes
+// straight to work with the stored settings, has the worker compute the
+// matte and foreground of the whole area, then writes the output tile by
+// tile.
 #include "host/run.h"
 
+#include "engine/matte_table.h"
+#include "engine/worker.h"
 #include "host/allocator.h"
+#include "host/capture.h"
 #include "host/entry.h"
 #include "host/parameters.h"
 #include "host/plugin_state.h"
+#include "output/compose.h"
+#include "platform/debugger.h"
 #include "resources/strings.h"
+#include "ui/registry.h"
 
 namespace tav {
+namespace {
+
+void DebugHook() {
+    if (ReadSettingsInt(kUserSettingsKey, "debug", 0) != 0 && platform::DebuggerAttached())
+        platform::BreakIntoDebugger();
+}
+
+// The dialog path. The parameters dialog is not part of this build yet: the
+// run ends as a cancelled dialog would, and a repeated run then works with
+// the stored settings.
+void RunDialogPath(PluginState* state, ParameterRecord* parameters) {
+    ShowHostRequirementMessage(IDS_NOT_READY);
+    state->result = 1;
+    parameters->ShowDialog = 0;
+}
+
+// The direct path: capture, then the level table from the stored settings.
+void PrepareDirectPath(PluginState* state) {
+    if (!CaptureImage(state)) {
+        // No memory for the buffers, or the host refused a tile: its code.
+        state->result = state->captureIncomplete != 0 ? int16_t(state->captureIncomplete) : int16_t(memFullErr);
+        return;
+    }
+    BuildMatteTable(state);
+}
+
+// Has the worker finish a run for the current settings; false when there is
+// no complete result (no image, no thread).
+bool ComputeResult(PluginState* state) {
+    StoreShared(state->reportProgress, 1);
+    WaitForWorker(state);
+    if (LoadShared(state->workerFinished) == 0) {
+        RestartWorker(state);
+        WaitForWorker(state);
+    }
+    return LoadShared(state->workerFinished) != 0;
+}
+
+void WriteOutput(PluginState* state) {
+    FilterRecord* record = state->filterRecord;
+    FirstTile(state);
+    do {
+        if (record->abortProc != nullptr && record->abortProc()) {
+            state->result = 1;
+            return;
+        }
+        state->result = record->advanceState();
+        if (state->result != noErr) return;
+        ComposeTile(state);
+    } while (NextTile(state));
+}
+
+void CancelRun(PluginState* state) {
+    int16_t result = state->result;
+    ReleaseRunBuffers(state);
+    state->result = result;
+}
+
+}  // namespace
 
 void StartRun(PluginState* state) {
     FilterRecord* record = state->filterRecord;
+    DebugHook();
+    // A host that never sent the parameters selector gets the defaults.
+    if (record->parameters == nullptr) CreateDefaultParameters(state);
+    ParameterRecord* parameters = GetParameters(record);
     if (!CheckHostCallback(reinterpret_cast<const void*>(record->advanceState))) {
         state->result = 1;
-    } else if (ParameterRecord* parameters = GetParameters(record);
-               parameters != nullptr && parameters->ShowDialog != 0 &&
-               record->displayPixels == nullptr) {
-        ShowHostRequirementMessage(IDS_NEEDS_HOST);
-        state->result = 1;
+    } else if (parameters == nullptr) {
+        state->result = memFullErr;
+    } else if (parameters->ShowDialog != 0) {
+        if (record->displayPixels == nullptr) {
+            ShowHostRequirementMessage(IDS_NEEDS_HOST);
+            state->result = 1;
+        } else {
+            RunDialogPath(state, parameters);
+            if (state->result != noErr) CancelRun(state);
+        }
     } else {
-        // The keying run is not built yet: say so rather than pretend.
-        ShowHostRequirementMessage(IDS_NOT_READY);
-        state->result = 1;
+        PrepareDirectPath(state);
     }
+
+    if (state->result == noErr) {
+        if (!ComputeResult(state)) state->result = memFullErr;
+        else WriteOutput(state);
+    }
+
+    // Hosts stop asking when every requested rectangle is empty.
     SetHostRect(&record->inRect, 0, 0, 0, 0);
     SetHostRect(&record->outRect, 0, 0, 0, 0);
+    SetHostRect(&record->maskRect, 0, 0, 0, 0);
 }
 
 }  // namespace tav

@@ -18,5 +18,8 @@ void UnlockMovable(MemoryHandle handle);
 void FreeMovable(MemoryHandle handle);
 // The handle of the block whose locked address is `pointer`; null if none.
 MemoryHandle MovableFromPointer(const void* pointer);
+// The usable size of the block in bytes (at least what was asked for); 0 for
+// a null handle. Callers bound their reads of foreign blocks with it.
+size_t MovableSize(MemoryHandle handle);
 
 }  // namespace tav::platform

@@ -61,3 +61,48 @@ void PreparedRun::Select(int left, int top, int right, int bottom) {
 ParameterRecord& PreparedRun::parameters() { return *GetParameters(&host.record()); }
 
 }  // namespace tav::test
+
+#include <cstdlib>
+#include <filesystem>
+
+namespace tav::test {
+
+TempFolder::TempFolder() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "tavrisk-test-XXXXXX").string();
+    if (mkdtemp(pattern.data()) != nullptr) path_ = pattern;
+}
+
+TempFolder::~TempFolder() {
+    if (path_.empty()) return;
+    std::error_code ignored;
+    // Tests may leave folders without write permission behind.
+    for (auto it = std::filesystem::recursive_directory_iterator(path_, ignored);
+         it != std::filesystem::recursive_directory_iterator(); it.increment(ignored)) {
+        if (it->is_directory(ignored) && !it->is_symlink(ignored))
+            std::filesystem::permissions(it->path(), std::filesystem::perms::owner_all,
+                                         std::filesystem::perm_options::add, ignored);
+    }
+    std::filesystem::remove_all(path_, ignored);
+}
+
+ScopedEnvironment::ScopedEnvironment(const char* name, std::optional<std::string> value)
+    : name_(name) {
+    if (const char* old = std::getenv(name)) previous_ = old;
+    if (value)
+        setenv(name, value->c_str(), 1);
+    else
+        unsetenv(name);
+}
+
+ScopedEnvironment::~ScopedEnvironment() {
+    if (previous_)
+        setenv(name_.c_str(), previous_->c_str(), 1);
+    else
+        unsetenv(name_.c_str());
+}
+
+ScopedSettingsStores::ScopedSettingsStores()
+    : user_("TAVRISK_USER_STORE", folder_.Path("user")),
+      machine_("TAVRISK_MACHINE_STORE", folder_.Path("machine")) {}
+
+}  // namespace tav::test

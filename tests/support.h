@@ -63,3 +63,110 @@ private:
 };
 
 }  // namespace tav::test
+
+#include <cstring>
+
+#include "output/dib.h"
+
+namespace tav::test {
+
+// Packed bitmaps as the clipboard holds them: BITMAPINFOHEADER, then the
+// pixel bits `headerSize` bytes after the header's start.
+struct DibLayout {
+    int32_t width = 0;
+    int32_t height = 0;  // positive: rows stored bottom-up; negative: top-down
+    uint16_t bitCount = 24;
+    uint32_t compression = 0;
+    uint32_t headerSize = 40;  // 40 or more; the bytes past the first 40 are `filler`
+    uint8_t filler = 0xCD;     // header tail, row padding and the fourth byte of 32-bit pixels
+};
+
+inline void PutLE32(std::vector<uint8_t>& bytes, size_t offset, uint32_t value) {
+    for (int i = 0; i < 4; ++i) bytes[offset + i] = uint8_t(value >> (8 * i));
+}
+
+// A picture of |height| rows of `width` pixels; `colour(column, row)` gives
+// the DibColor of picture pixel (column, row), row 0 at the top. Rows are
+// width x bitCount bits rounded up to 4 bytes; pixel colours are written at
+// 24 and 32 bits only (other depths hold `filler`).
+template <typename F>
+std::vector<uint8_t> MakeDib(const DibLayout& layout, F colour) {
+    const int64_t rows = layout.height < 0 ? -int64_t(layout.height) : layout.height;
+    const int64_t rowBytes = (int64_t(layout.width) * layout.bitCount + 31) / 32 * 4;
+    std::vector<uint8_t> dib(layout.headerSize + size_t(rowBytes * rows), layout.filler);
+    std::memset(dib.data(), 0, 40);
+    PutLE32(dib, 0, layout.headerSize);
+    PutLE32(dib, 4, uint32_t(layout.width));
+    PutLE32(dib, 8, uint32_t(layout.height));
+    dib[12] = 1;  // biPlanes
+    dib[14] = uint8_t(layout.bitCount);
+    dib[15] = uint8_t(layout.bitCount >> 8);
+    PutLE32(dib, 16, layout.compression);
+    PutLE32(dib, 20, uint32_t(rowBytes * rows));  // biSizeImage
+    if (layout.bitCount != 24 && layout.bitCount != 32) return dib;
+    const int pixelBytes = layout.bitCount / 8;
+    for (int64_t row = 0; row < rows; ++row) {
+        const int64_t stored = layout.height > 0 ? rows - 1 - row : row;
+        uint8_t* p = dib.data() + layout.headerSize + stored * rowBytes;
+        for (int32_t column = 0; column < layout.width; ++column, p += pixelBytes) {
+            const DibColor c = colour(column, int32_t(row));
+            p[0] = c.b;
+            p[1] = c.g;
+            p[2] = c.r;
+        }
+    }
+    return dib;
+}
+
+}  // namespace tav::test
+
+#include <optional>
+
+namespace tav::test {
+
+// A fresh folder in the temporary folder, removed with its contents when the
+// object goes.
+class TempFolder {
+public:
+    TempFolder();
+    ~TempFolder();
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
+    const std::string& path() const { return path_; }
+    // `name` inside the folder.
+    std::string Path(const std::string& name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+};
+
+// Sets (or, with nullopt, unsets) an environment variable for the life of
+// the object, then restores what was there before.
+class ScopedEnvironment {
+public:
+    ScopedEnvironment(const char* name, std::optional<std::string> value);
+    ~ScopedEnvironment();
+    ScopedEnvironment(const ScopedEnvironment&) = delete;
+    ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
+
+private:
+    std::string name_;
+    std::optional<std::string> previous_;
+};
+
+// Points the registry's per-user and per-machine stores at two folders, not
+// yet created, inside a fresh temporary folder.
+class ScopedSettingsStores {
+public:
+    ScopedSettingsStores();
+    const std::string& root() const { return folder_.path(); }
+    std::string userStore() const { return folder_.Path("user"); }
+    std::string machineStore() const { return folder_.Path("machine"); }
+
+private:
+    TempFolder folder_;
+    ScopedEnvironment user_;
+    ScopedEnvironment machine_;
+};
+
+}  // namespace tav::test

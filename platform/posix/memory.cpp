@@ -56,4 +56,8 @@ MemoryHandle MovableFromPointer(const void* pointer) {
     return header->tag == kBlockTag ? header : nullptr;
 }
 
+size_t MovableSize(MemoryHandle handle) {
+    return handle == nullptr ? 0 : HeaderOf(handle)->size;
+}
+
 }  // namespace tav::platform

@@ -22,4 +22,6 @@ MemoryHandle MovableFromPointer(const void* pointer) {
     return pointer ? GlobalHandle(pointer) : nullptr;
 }
 
+size_t MovableSize(MemoryHandle handle) { return handle ? GlobalSize(handle) : 0; }
+
 }  // namespace tav::platform

@@ -4,15 +4,25 @@
 // a hook in this process as soon as they appear, and recorded.
 //
 // Usage: winhost PLUGIN.8bf
-// Prints one line per check and "N passed, M failed"; exits 0 when all pass.
+//          prints one line per check and "N passed, M failed"; exits 0 when
+//          all pass.
+//        winhost PLUGIN.8bf --key IN.rgba WIDTH HEIGHT OUT.rgba [KEY=VALUE...]
+//          keys a raw 8-bit RGBA image the way a host repeats the last filter
+//          (parameters, the settings applied with the dialog off, prepare,
+//          start, continue, finish) and writes the layer back as raw RGBA.
 #include <windows.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
+#include "host/parameters.h"
 #include "tools/testhost/pipl.h"
+#include "ui/settings_file.h"
 #include "tools/testhost/test_host.h"
 
 using namespace tav;
@@ -76,11 +86,62 @@ std::vector<uint8_t> Gradient(int width, int height) {
     return pixels;
 }
 
+// The repeated-filter path on a raw RGBA image, as the command-line keyer
+// runs it: a layer with transparency, no selection.
+int KeyRawImage(EntryPoint entry, int argc, char** argv) {
+    if (argc < 7) {
+        std::fprintf(stderr, "usage: winhost PLUGIN.8bf --key IN.rgba WIDTH HEIGHT OUT.rgba [KEY=VALUE...]\n");
+        return 2;
+    }
+    const int width = std::atoi(argv[4]), height = std::atoi(argv[5]);
+    std::ifstream in(argv[3], std::ios::binary);
+    std::vector<uint8_t> pixels((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (width <= 0 || height <= 0 || pixels.size() != size_t(width) * height * 4) {
+        std::fprintf(stderr, "winhost: %s does not hold %d x %d RGBA pixels\n", argv[3], width, height);
+        return 1;
+    }
+    TestHost host(entry);
+    host.SetImage(width, height, 4, std::move(pixels));
+    host.SetFilterCase(filterCaseEditableTransparencyNoSelection);
+    int16_t result = host.Call(filterSelectorParameters);
+    if (result != 0) {
+        std::fprintf(stderr, "winhost: parameters selector failed: %d\n", result);
+        return 1;
+    }
+    auto* record = static_cast<ParameterRecord*>(*reinterpret_cast<void**>(host.record().parameters));
+    for (int i = 7; i < argc; ++i) {
+        std::string setting = argv[i];
+        size_t eq = setting.find('=');
+        int64_t stored = 0;
+        if (eq == std::string::npos ||
+            ApplySettingsValue(record, setting.substr(0, eq), std::atoll(setting.c_str() + eq + 1), &stored) ==
+                SettingsKeyResult::Unknown) {
+            std::fprintf(stderr, "winhost: bad setting '%s'\n", argv[i]);
+            return 2;
+        }
+    }
+    record->ShowDialog = 0;
+    result = host.RunFilter(false);
+    if (result != 0) {
+        std::fprintf(stderr, "winhost: the run failed: %d\n", result);
+        return 1;
+    }
+    std::ofstream out(argv[6], std::ios::binary);
+    out.write(reinterpret_cast<const char*>(host.image().data()), std::streamsize(host.image().size()));
+    if (!out) {
+        std::fprintf(stderr, "winhost: cannot write %s\n", argv[6]);
+        return 1;
+    }
+    std::printf("keyed %d x %d into %s\n", width, height, argv[6]);
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: winhost PLUGIN.8bf\n");
+    const bool keyMode = argc >= 3 && std::strcmp(argv[2], "--key") == 0;
+    if (argc != 2 && !keyMode) {
+        std::fprintf(stderr, "usage: winhost PLUGIN.8bf [--key IN.rgba WIDTH HEIGHT OUT.rgba [KEY=VALUE...]]\n");
         return 2;
     }
     g_hook = SetWindowsHookExA(WH_CBT, CbtHook, nullptr, GetCurrentThreadId());
@@ -105,6 +166,7 @@ int main(int argc, char** argv) {
         reinterpret_cast<void*>(GetProcAddress(module, entryName.c_str())));
     Check(entry != nullptr, "entry point '" + entryName + "' exported");
     if (entry == nullptr) return 1;
+    if (keyMode) return KeyRawImage(entry, argc, argv);
 
     TestHost host(entry);
     host.SetImage(100, 100, 3, Gradient(100, 100));

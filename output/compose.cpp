@@ -1,0 +1,235 @@
+#include "output/compose.h"
+
+#include "host/parameters.h"
+#include "host/plugin_state.h"
+#include "output/dib.h"
+#include "platform/memory.h"
+
+namespace tav {
+namespace {
+
+// Where the plain loop takes each output byte from. MatteUnlessOpaque is the
+// matte for a layer whose transparency is protected: a fully opaque input
+// pixel stays fully opaque.
+enum class ColourSource { Input, Foreground, Grey };
+enum class TransparencySource { Input, Matte, MatteUnlessOpaque };
+
+// One output tile and the places of its top-left pixel in the working
+// buffers and the picture.
+struct TileView {
+    const uint8_t* in;
+    int64_t inRowBytes;
+    uint8_t* out;
+    int64_t outRowBytes;
+    int planes;
+    int columns;
+    int rows;
+    const uint8_t* foreground;  // null when the worker left no result
+    const uint8_t* matte;
+    int64_t areaWidth;          // W: pixels a row of foregroundImage and finalMatte
+    int32_t pictureColumn;
+    int32_t pictureRow;
+};
+
+// kPlanes is the pixel size when known at compile time, 0 for any other.
+template <int kPlanes>
+void PlainTile(const TileView& t, ColourSource colour, bool writeTransparency,
+               TransparencySource transparency) {
+    const int step = kPlanes != 0 ? kPlanes : t.planes;
+    const int last = step - 1;
+    for (int k = 0; k < t.rows; ++k) {
+        const uint8_t* in = t.in + k * t.inRowBytes;
+        uint8_t* out = t.out + k * t.outRowBytes;
+        const uint8_t* fg = t.foreground ? t.foreground + k * t.areaWidth * 3 : nullptr;
+        const uint8_t* mv = t.matte ? t.matte + k * t.areaWidth : nullptr;
+
+        switch (colour) {
+        case ColourSource::Input:
+            for (int x = 0; x < t.columns; ++x) {
+                out[x * step + 0] = in[x * step + 0];
+                out[x * step + 1] = in[x * step + 1];
+                out[x * step + 2] = in[x * step + 2];
+            }
+            break;
+        case ColourSource::Foreground:
+            for (int x = 0; x < t.columns; ++x) {
+                out[x * step + 0] = fg[x * 3 + 0];
+                out[x * step + 1] = fg[x * 3 + 1];
+                out[x * step + 2] = fg[x * 3 + 2];
+            }
+            break;
+        case ColourSource::Grey:
+            for (int x = 0; x < t.columns; ++x) {
+                out[x * step + 0] = mv[x];
+                out[x * step + 1] = mv[x];
+                out[x * step + 2] = mv[x];
+            }
+            break;
+        }
+
+        if (!writeTransparency) continue;
+        switch (transparency) {
+        case TransparencySource::Input:
+            for (int x = 0; x < t.columns; ++x) out[x * step + last] = in[x * step + last];
+            break;
+        case TransparencySource::Matte:
+            for (int x = 0; x < t.columns; ++x) out[x * step + last] = mv[x];
+            break;
+        case TransparencySource::MatteUnlessOpaque:
+            for (int x = 0; x < t.columns; ++x) {
+                const uint8_t was = in[x * step + last];
+                out[x * step + last] = was == 255 ? uint8_t(255) : mv[x];
+            }
+            break;
+        }
+    }
+}
+
+// B + (F - B) * m / 255 with the division truncating toward zero; the result
+// lies between B and F, so it needs no clamping.
+inline uint8_t Mix(int32_t f, int32_t b, int32_t m) { return uint8_t(b + (f - b) * m / 255); }
+
+template <int kPlanes, int kPictureBytes>
+void CompositeTile(const TileView& t, const DibPicture& picture) {
+    const int step = kPlanes != 0 ? kPlanes : t.planes;
+    for (int k = 0; k < t.rows; ++k) {
+        uint8_t* out = t.out + k * t.outRowBytes;
+        const uint8_t* fg = t.foreground + k * t.areaWidth * 3;
+        const uint8_t* mv = t.matte + k * t.areaWidth;
+        const uint8_t* bg =
+            picture.Row(t.pictureRow + k) + int64_t(t.pictureColumn) * kPictureBytes;
+        for (int x = 0; x < t.columns; ++x) {
+            const int32_t m = mv[x];
+            const uint8_t* f = fg + x * 3;
+            const uint8_t* b = bg + x * kPictureBytes;  // B, G, R
+            uint8_t* o = out + x * step;
+            // Most of a matte is fully foreground or fully screen, where the
+            // mix is one of its ends exactly.
+            if (m == 255) {
+                o[0] = f[0];
+                o[1] = f[1];
+                o[2] = f[2];
+            } else if (m == 0) {
+                o[0] = b[2];
+                o[1] = b[1];
+                o[2] = b[0];
+            } else {
+                o[0] = Mix(f[0], b[2], m);
+                o[1] = Mix(f[1], b[1], m);
+                o[2] = Mix(f[2], b[0], m);
+            }
+        }
+    }
+}
+
+void RunPlain(const TileView& t, ColourSource colour, bool writeTransparency,
+              TransparencySource transparency) {
+    switch (t.planes) {
+    case 3: PlainTile<3>(t, colour, false, transparency); break;
+    case 4: PlainTile<4>(t, colour, writeTransparency, transparency); break;
+    default: PlainTile<0>(t, colour, writeTransparency, transparency); break;
+    }
+}
+
+void RunComposite(const TileView& t, const DibPicture& picture) {
+    const bool wide = picture.bytesPerPixel == 4;
+    switch (t.planes) {
+    case 3: wide ? CompositeTile<3, 4>(t, picture) : CompositeTile<3, 3>(t, picture); break;
+    case 4: wide ? CompositeTile<4, 4>(t, picture) : CompositeTile<4, 3>(t, picture); break;
+    default: wide ? CompositeTile<0, 4>(t, picture) : CompositeTile<0, 3>(t, picture); break;
+    }
+}
+
+// Lays the tile over the clipboard's picture. False, with nothing written,
+// when the clipboard cannot be opened or holds no picture that fits the
+// filtered area; the clipboard is closed again either way.
+bool CompositeOverClipboard(const TileView& t, int32_t width, int32_t height) {
+    if (!platform::OpenClipboard(0)) return false;
+    bool composed = false;
+    if (platform::MemoryHandle data = platform::GetClipboardDib(); data != nullptr) {
+        const void* bits = platform::LockMovable(data);
+        DibPicture picture;
+        if (bits != nullptr &&
+            ReadDib(bits, platform::MovableSize(data), width, height, &picture)) {
+            RunComposite(t, picture);
+            composed = true;
+        }
+        if (bits != nullptr) platform::UnlockMovable(platform::MovableFromPointer(bits));
+    }
+    platform::CloseClipboard();
+    return composed;
+}
+
+}  // namespace
+
+void ComposeTile(PluginState* state) {
+    const FilterRecord* record = state->filterRecord;
+    if (record == nullptr || record->inData == nullptr || record->outData == nullptr) return;
+    const Rect& area = record->filterRect;
+    const Rect& tile = record->inRect;
+    const int32_t width = state->width;
+    const int32_t height = state->height;
+    if (record->planes < 3 || tile.left >= tile.right || tile.top >= tile.bottom) return;
+    if (tile.left < area.left || tile.top < area.top || tile.right - area.left > width ||
+        tile.bottom - area.top > height)
+        return;
+
+    const ParameterRecord* parameters = GetParameters(record);
+    const int method = parameters != nullptr ? parameters->OutputMethod : -1;
+    const bool haveResult = state->foregroundImage != nullptr && state->finalMatte != nullptr;
+    const bool grey = haveResult && (method == kOutputMatteTransparency || method == kOutputMatte);
+    const bool foreground =
+        haveResult && (method == kOutputForegroundTransparency || method == kOutputForeground);
+    const bool transparencyFromMatte =
+        haveResult && (method == kOutputForegroundTransparency ||
+                       method == kOutputMatteTransparency || method == kOutputTransparency);
+    const bool protectedTransparency =
+        record->filterCase == filterCaseProtectedTransparencyNoSelection ||
+        record->filterCase == filterCaseProtectedTransparencyWithSelection;
+
+    TileView t{};
+    t.in = static_cast<const uint8_t*>(record->inData);
+    t.inRowBytes = record->inRowBytes;
+    t.out = static_cast<uint8_t*>(record->outData);
+    t.outRowBytes = record->outRowBytes;
+    t.planes = record->planes;
+    t.columns = tile.right - tile.left;
+    t.rows = tile.bottom - tile.top;
+    t.areaWidth = width;
+    t.pictureColumn = tile.left - area.left;
+    t.pictureRow = tile.top - area.top;
+    if (haveResult) {
+        const int64_t first = int64_t(t.pictureRow) * width + t.pictureColumn;
+        t.foreground = state->foregroundImage + 3 * first;
+        t.matte = state->finalMatte + first;
+    }
+
+    if (method == kOutputBackground && haveResult && CompositeOverClipboard(t, width, height))
+        return;
+
+    const ColourSource colour = grey         ? ColourSource::Grey
+                                : foreground ? ColourSource::Foreground
+                                             : ColourSource::Input;
+    const TransparencySource transparency = !transparencyFromMatte ? TransparencySource::Input
+                                            : protectedTransparency
+                                                ? TransparencySource::MatteUnlessOpaque
+                                                : TransparencySource::Matte;
+    RunPlain(t, colour, t.planes > 3, transparency);
+}
+
+int32_t ProbeClipboardImage(PluginState* state, platform::WindowHandle window) {
+    if (!platform::OpenClipboard(window)) return 0;
+    int32_t usable = 0;
+    if (platform::MemoryHandle data = platform::GetClipboardDib(); data != nullptr) {
+        const void* bits = platform::LockMovable(data);
+        DibPicture picture;
+        if (bits != nullptr && ReadDib(bits, platform::MovableSize(data), state->width,
+                                       state->height, &picture))
+            usable = 1;
+        if (bits != nullptr) platform::UnlockMovable(platform::MovableFromPointer(bits));
+    }
+    platform::CloseClipboard();
+    return usable;
+}
+
+}  // namespace tav

@@ -1,0 +1,27 @@
+// The output composer: writes the filter's result into the host's output
+// tile in the form the user chose (OutputMethod), and tells the dialog
+// whether the clipboard holds a picture to lay the foreground over.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/clipboard.h"
+
+namespace tav {
+
+struct PluginState;
+
+// Fills outData for the tile inRect from foregroundImage and finalMatte (both
+// complete for the filtered area), the input tile and, for the background
+// method, the clipboard's picture; the clipboard is opened and closed within
+// the call. Only the colour bytes and the last (transparency) byte of each
+// output pixel are written, each only when the method writes it. Writes
+// nothing when the tile does not lie within the filtered area.
+void ComposeTile(PluginState* state);
+
+// 1 when the clipboard holds a picture the background method can use for
+// this filtered area (uncompressed, 24 or 32 bits a pixel, exactly width x
+// height, and whole), else 0. `window` owns the clipboard while it is open.
+int32_t ProbeClipboardImage(PluginState* state, platform::WindowHandle window);
+
+}  // namespace tav

@@ -1,0 +1,315 @@
+// Initialisation files on POSIX, read and written by our own code in the
+// manner of the Windows private-profile functions:
+//
+// - A line whose first non-blank character is '[' and that holds a ']' is a
+//   section header; the name is what lies between the '[' and the last ']',
+//   without surrounding blanks. A line starting with ';' is a comment. A line
+//   holding '=' is a key line: the key is the text before the first '=', the
+//   value the text after it, both without surrounding blanks (and the value
+//   without one pair of matching quotes). Any other line, and any line before
+//   the first header, is kept and ignored. A CR before the LF is not part of
+//   the line; the last line need not end with a line break; any bytes may
+//   occur.
+// - Names are compared without regard to the letter case of A-Z. The first
+//   section of a name and the first key of a name in it are the ones read and
+//   written.
+// - A write changes only the key's own line, or inserts one after the
+//   section's last key line (after its header when it has none), or appends
+//   the section at the end of the file. New lines end as the file's first
+//   line does (CRLF or LF; LF in a new file).
+// - A write replaces the file atomically: the new text goes to a temporary
+//   file in the same folder, which is synced and renamed over the file, so
+//   the file is always either the old one or the new one. A symbolic link is
+//   followed (the link stays), and an existing file keeps its permissions.
+// - Only regular files of at most 16 MiB are read or written; anything else
+//   reads as missing and cannot be written.
+#include "platform/ini_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <string_view>
+
+namespace tav::platform {
+namespace {
+
+constexpr size_t kMaxIniBytes = 16u << 20;
+
+enum class FileRead { Missing, Read, Failed };
+
+// The whole file into `text`.
+FileRead ReadWholeFile(const char* path, std::string* text, mode_t* mode) {
+    text->clear();
+    int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return errno == ENOENT ? FileRead::Missing : FileRead::Failed;
+    struct stat info;
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || uint64_t(info.st_size) > kMaxIniBytes) {
+        close(fd);
+        return FileRead::Failed;
+    }
+    if (mode != nullptr) *mode = info.st_mode & 07777;
+    char block[16384];
+    for (;;) {
+        ssize_t n = read(fd, block, sizeof block);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            close(fd);
+            return FileRead::Failed;
+        }
+        if (n == 0) break;
+        text->append(block, size_t(n));
+        if (text->size() > kMaxIniBytes) {
+            close(fd);
+            return FileRead::Failed;
+        }
+    }
+    close(fd);
+    return FileRead::Read;
+}
+
+char FoldCase(char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; }
+
+bool SameName(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (FoldCase(a[i]) != FoldCase(b[i])) return false;
+    return true;
+}
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+std::string_view Trim(std::string_view text) {
+    while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
+    while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
+    return text;
+}
+
+// One line of the file: [begin, end) is its text, [end, next) its line break.
+struct Line {
+    size_t begin;
+    size_t end;
+    size_t next;
+};
+
+// The line starting at `begin` (< text.size()).
+Line LineAt(std::string_view text, size_t begin) {
+    size_t lf = text.find('\n', begin);
+    if (lf == std::string_view::npos) {
+        size_t end = text.size();
+        if (end > begin && text[end - 1] == '\r') --end;
+        return {begin, end, text.size()};
+    }
+    size_t end = lf;
+    if (end > begin && text[end - 1] == '\r') --end;
+    return {begin, end, lf + 1};
+}
+
+bool SectionHeader(std::string_view line, std::string_view* name) {
+    line = Trim(line);
+    if (line.empty() || line.front() != '[') return false;
+    size_t close = line.rfind(']');
+    if (close == std::string_view::npos || close == 0) return false;
+    *name = Trim(line.substr(1, close - 1));
+    return true;
+}
+
+bool KeyLine(std::string_view line, std::string_view* key, std::string_view* value) {
+    line = Trim(line);
+    if (line.empty() || line.front() == ';' || line.front() == '[') return false;
+    size_t equals = line.find('=');
+    if (equals == std::string_view::npos) return false;
+    *key = Trim(line.substr(0, equals));
+    *value = Trim(line.substr(equals + 1));
+    if (value->size() >= 2 && (value->front() == '"' || value->front() == '\'') &&
+        value->back() == value->front()) {
+        *value = value->substr(1, value->size() - 2);
+    }
+    return !key->empty();
+}
+
+// Where `key` of `section` is, or would go.
+struct KeyPlace {
+    bool sectionFound = false;
+    bool keyFound = false;
+    Line keyLine{};
+    size_t insertAt = 0;            // after the section's last key line, or its header
+    bool insertNeedsBreak = false;  // the line before insertAt has no line break
+    std::string_view value;
+};
+
+KeyPlace FindKey(std::string_view text, std::string_view section, std::string_view key) {
+    KeyPlace place;
+    bool inSection = false;
+    for (size_t at = 0; at < text.size();) {
+        Line line = LineAt(text, at);
+        at = line.next;
+        std::string_view content = text.substr(line.begin, line.end - line.begin);
+        std::string_view name;
+        std::string_view value;
+        if (SectionHeader(content, &name)) {
+            if (inSection) break;  // the section ended
+            if (!place.sectionFound && SameName(name, section)) {
+                place.sectionFound = true;
+                inSection = true;
+                place.insertAt = line.next;
+                place.insertNeedsBreak = text[line.next - 1] != '\n';
+            }
+        } else if (inSection && KeyLine(content, &name, &value)) {
+            if (SameName(name, key)) {
+                place.keyFound = true;
+                place.keyLine = line;
+                place.value = value;
+                return place;
+            }
+            place.insertAt = line.next;
+            place.insertNeedsBreak = text[line.next - 1] != '\n';
+        }
+    }
+    return place;
+}
+
+std::string_view LineBreakOf(std::string_view text) {
+    size_t lf = text.find('\n');
+    if (lf != std::string_view::npos && lf > 0 && text[lf - 1] == '\r') return "\r\n";
+    return "\n";
+}
+
+void SetKey(std::string* text, std::string_view section, std::string_view key, std::string_view value) {
+    std::string_view lineBreak = LineBreakOf(*text);
+    KeyPlace place = FindKey(*text, section, key);
+    std::string line = std::string(key) + "=" + std::string(value);
+    if (place.keyFound) {
+        text->replace(place.keyLine.begin, place.keyLine.end - place.keyLine.begin, line);
+        return;
+    }
+    if (place.sectionFound) {
+        std::string insert = place.insertNeedsBreak ? std::string(lineBreak) : std::string();
+        insert += line;
+        insert += lineBreak;
+        text->insert(place.insertAt, insert);
+        return;
+    }
+    if (!text->empty() && text->back() != '\n') text->append(lineBreak);
+    text->append("[").append(section).append("]").append(lineBreak);
+    text->append(line).append(lineBreak);
+}
+
+bool WriteAll(int fd, const std::string& text) {
+    size_t done = 0;
+    while (done < text.size()) {
+        ssize_t n = write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += size_t(n);
+    }
+    return true;
+}
+
+// A new file beside `target`, created with 0666 less the process's umask.
+int CreateTempBeside(const std::string& target, std::string* temp) {
+    static std::atomic<unsigned> counter{0};
+    size_t slash = target.rfind('/');
+    std::string folder = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
+    std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        *temp = folder + "." + base + "." + std::to_string(getpid()) + "." +
+                std::to_string(counter.fetch_add(1)) + ".tmp";
+        int fd = open(temp->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0 || errno != EEXIST) return fd;
+    }
+    return -1;
+}
+
+bool ReplaceFile(const std::string& target, const std::string& text, bool keepMode, mode_t mode) {
+    std::string temp;
+    int fd = CreateTempBeside(target, &temp);
+    if (fd < 0) return false;
+    bool ok = (!keepMode || fchmod(fd, mode) == 0) && WriteAll(fd, text) && fsync(fd) == 0;
+    ok = close(fd) == 0 && ok;
+    if (ok) ok = rename(temp.c_str(), target.c_str()) == 0;
+    if (!ok) {
+        unlink(temp.c_str());
+        return false;
+    }
+    size_t slash = target.rfind('/');
+    std::string folder = slash == std::string::npos ? std::string(".")
+                         : slash == 0               ? std::string("/")
+                                                    : target.substr(0, slash);
+    int folderFd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folderFd >= 0) {
+        fsync(folderFd);
+        close(folderFd);
+    }
+    return true;
+}
+
+// The file a write goes to: a symbolic link's target.
+bool WriteTarget(const char* path, std::string* target) {
+    struct stat info;
+    if (lstat(path, &info) == 0 && S_ISLNK(info.st_mode)) {
+        char* resolved = realpath(path, nullptr);
+        if (resolved == nullptr) return false;
+        *target = resolved;
+        std::free(resolved);
+        return true;
+    }
+    *target = path;
+    return !target->empty();
+}
+
+}  // namespace
+
+size_t ReadIniString(const char* path, const char* section, const char* key, const char* fallback,
+                     char* buffer, size_t size) {
+    if (buffer == nullptr || size == 0) return 0;
+    std::string text;
+    std::string_view result = fallback != nullptr ? std::string_view(fallback) : std::string_view();
+    KeyPlace place;
+    if (path != nullptr && section != nullptr && key != nullptr &&
+        ReadWholeFile(path, &text, nullptr) == FileRead::Read) {
+        place = FindKey(text, section, key);
+        if (place.keyFound) result = place.value;
+    }
+    size_t length = result.size() < size - 1 ? result.size() : size - 1;
+    if (length > 0) std::memcpy(buffer, result.data(), length);
+    buffer[length] = '\0';
+    return length;
+}
+
+bool WriteIniStrings(const char* path, const char* section, const char* const* keys,
+                     const char* const* values, size_t count) {
+    if (path == nullptr || (count > 0 && (keys == nullptr || values == nullptr))) return false;
+    for (size_t i = 0; i < count; ++i)
+        if (!CanStoreIniEntry(section, keys[i], values[i])) return false;
+    std::string target;
+    if (!WriteTarget(path, &target)) return false;
+    std::string text;
+    mode_t mode = 0;
+    FileRead read = ReadWholeFile(target.c_str(), &text, &mode);
+    if (read == FileRead::Failed) return false;
+    for (size_t i = 0; i < count; ++i) SetKey(&text, section, keys[i], values[i]);
+    return ReplaceFile(target, text, read == FileRead::Read, mode);
+}
+
+bool WriteIniString(const char* path, const char* section, const char* key, const char* value) {
+    return WriteIniStrings(path, section, &key, &value, 1);
+}
+
+bool CanReadIniFile(const char* path) {
+    if (path == nullptr) return false;
+    int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat info;
+    bool readable = fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && uint64_t(info.st_size) <= kMaxIniBytes;
+    close(fd);
+    return readable;
+}
+
+}  // namespace tav::platform

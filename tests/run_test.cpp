@@ -1,0 +1,211 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "engine/matte_table.h"
+#include "host/allocator.h"
+#include "host/capture.h"
+#include "host/entry.h"
+#include "host/parameters.h"
+#include "host/plugin_state.h"
+#include "tests/reference.h"
+#include "tests/support.h"
+#include "ui/registry.h"
+
+namespace tav {
+namespace {
+
+using testing::TestHost;
+
+// A green-screen layer with a subject, 4 planes, transparency 200.
+std::vector<uint8_t> Layer(int width, int height) {
+    return test::MakeImage(width, height, 4, [=](int x, int y, int p) {
+        if (p == 3) return 200;
+        bool subject = (x - width / 2) * (x - width / 2) + (y - height / 2) * (y - height / 2) < width * width / 9;
+        int screen[3] = {20, 210, 40}, fg[3] = {200, 150 + (x & 15), 120};
+        return subject ? fg[p] : screen[p] + ((x * 7 + y * 3) & 7);
+    });
+}
+
+class RunTest : public ::testing::Test {
+protected:
+    RunTest() : host_(ENTRYPOINT) {
+        host_.SetImage(130, 70, 4, Layer(130, 70));
+        host_.SetFilterCase(filterCaseEditableTransparencyNoSelection);
+    }
+    // A repeated run: the record exists with the dialog off.
+    void Settle(void (*settings)(ParameterRecord*) = nullptr) {
+        host_.Call(filterSelectorParameters);
+        ParameterRecord* p = GetParameters(&host_.record());
+        p->ShowDialog = 0;
+        p->ScreenColor = 1;
+        if (settings) settings(p);
+    }
+    // What the run must write: the reference worker over the selection,
+    // composed as "Foreground & Transparency".
+    std::vector<uint8_t> Expected(int left, int top, int right, int bottom) {
+        const ParameterRecord& p = *GetParameters(&host_.record());
+        const int w = right - left, h = bottom - top;
+        std::vector<uint8_t> rgb(size_t(w) * h * 3);
+        const std::vector<uint8_t>& image = host_.image();
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x)
+                for (int k = 0; k < 3; ++k)
+                    rgb[(size_t(y) * w + x) * 3 + k] = image[((size_t(y) + top) * host_.width() + x + left) * 4 + k];
+        std::vector<int32_t> table(256);
+        // No pure white in these scenes: the content bounds are the whole area.
+        int lo = 255, hi = 0;
+        for (size_t i = 0; i < rgb.size(); i += 3) {
+            int s = rgb[i + 1], o = rgb[i + 2], r = rgb[i];
+            int a = 255 - std::clamp((2 * s - o - r) / 2, 0, 255);
+            lo = std::min(lo, a);
+            hi = std::max(hi, a);
+        }
+        ComputeMatteTable(table.data(), p.ForceBlack, p.ForceWhite, p.Gamma, p.DynamicRange != 0, lo, hi);
+        reference::WorkerResult want = reference::RunWorker(p, table.data(), rgb, w, h, 0, 0, w, h);
+        std::vector<uint8_t> out = image;
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x) {
+                uint8_t* px = &out[((size_t(y) + top) * host_.width() + x + left) * 4];
+                size_t i = size_t(y) * w + x;
+                for (int k = 0; k < 3; ++k) px[k] = want.foreground[3 * i + k];
+                px[3] = want.final[i];
+            }
+        return out;
+    }
+    TestHost host_;
+    test::MessageCapture messages_;
+};
+
+TEST_F(RunTest, ARepeatedRunKeysTheWholeAreaInSixTilesWithProgress) {
+    Settle([](ParameterRecord* p) {
+        p->MatteBlur = 3;
+        p->MatteChoke = -1;
+    });
+    std::vector<uint8_t> expected = Expected(0, 0, 130, 70);
+    EXPECT_EQ(host_.RunFilter(false), 0);
+    EXPECT_EQ(host_.image(), expected);
+    EXPECT_TRUE(messages_.messages().empty());
+    // Capture: 6 tiles; output: the same 6 tiles, in the same order.
+    ASSERT_EQ(host_.advanceRequests.size(), 12u);
+    const Rect want[6] = {{0, 0, 64, 64}, {0, 64, 64, 128}, {0, 128, 64, 130},
+                          {64, 0, 70, 64}, {64, 64, 70, 128}, {64, 128, 70, 130}};
+    for (int i = 0; i < 6; ++i) {
+        const Rect& r = host_.advanceRequests[6 + i].outRect;
+        EXPECT_TRUE(r.top == want[i].top && r.left == want[i].left && r.bottom == want[i].bottom &&
+                    r.right == want[i].right)
+            << "tile " << i;
+    }
+    auto progress = host_.progressCalls();
+    ASSERT_FALSE(progress.empty());
+    EXPECT_EQ(progress.back().total, 70 + 130 + 70 + 70);
+    EXPECT_EQ(host_.record().inRect.right, 0);
+    EXPECT_EQ(host_.record().outRect.right, 0);
+    EXPECT_EQ(host_.selectors.back(), filterSelectorFinish);
+}
+
+TEST_F(RunTest, ASelectionAwayFromTheOriginLeavesTheRestAsItWas) {
+    host_.SetFilterRect(20, 10, 110, 60);
+    host_.SetFilterCase(filterCaseEditableTransparencyWithSelection);
+    Settle();
+    std::vector<uint8_t> expected = Expected(20, 10, 110, 60);
+    EXPECT_EQ(host_.RunFilter(false), 0);
+    EXPECT_EQ(host_.image(), expected);
+}
+
+TEST_F(RunTest, AbortAtTheFirstTileWritesNothingAndKeepsTheBuffersForFinish) {
+    Settle();
+    std::vector<uint8_t> before = host_.image();
+    host_.abortAtCall = 0;
+    host_.Call(filterSelectorPrepare);
+    EXPECT_EQ(host_.Call(filterSelectorStart), 1);
+    EXPECT_EQ(host_.image(), before);
+    EXPECT_NE(test::StoredState(host_)->sourceImage, nullptr);
+    EXPECT_EQ(host_.Call(filterSelectorFinish), 0);
+    EXPECT_EQ(test::StoredState(host_)->sourceImage, nullptr);
+}
+
+struct FailCase {
+    const char* name;
+    int failAt;  // advanceState call that fails: capture 0..5, output 6..11
+    int16_t code;
+};
+
+class RunHostFailureTest : public RunTest, public ::testing::WithParamInterface<FailCase> {};
+
+TEST_P(RunHostFailureTest, TheHostsCodeIsTheResult) {
+    Settle();
+    host_.failAtCall = GetParam().failAt;
+    host_.failResult = GetParam().code;
+    EXPECT_EQ(host_.RunFilter(false), GetParam().code);
+    EXPECT_EQ(host_.record().inRect.right, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Calls, RunHostFailureTest,
+                         ::testing::Values(FailCase{"firstCaptureTile", 0, -128}, FailCase{"lastCaptureTile", 5, -108},
+                                           FailCase{"firstOutputTile", 6, -128}, FailCase{"lastOutputTile", 11, -1}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(RunTest, WithoutMemoryForTheBuffersTheRunReportsMemFullAndWritesNothing) {
+    host_.SetImage(700, 600, 4, Layer(700, 600));  // 1.26 MB RGB: file-backed
+    Settle();
+    std::vector<void*> held;
+    for (int i = 0; i < kBufferSlotCount; ++i) held.push_back(AllocLargeBuffer(kFileBackedThreshold));
+    std::vector<uint8_t> before = host_.image();
+    EXPECT_EQ(host_.RunFilter(false), memFullErr);
+    EXPECT_EQ(host_.image(), before);
+    for (void* block : held) FreeLargeBuffer(block);
+}
+
+TEST_F(RunTest, WithoutAdvanceStateOneMessageAndNothingAllocated) {
+    Settle();
+    host_.quirks.noAdvanceState = true;
+    host_.Call(filterSelectorPrepare);
+    host_.record().inRect = Rect{0, 0, 10, 10};
+    EXPECT_EQ(host_.Call(filterSelectorStart), 1);
+    EXPECT_EQ(messages_.messages().size(), 1u);
+    EXPECT_EQ(test::StoredState(host_)->sourceImage, nullptr);
+    EXPECT_EQ(host_.record().inRect.right, 0);
+    EXPECT_EQ(host_.record().outRect.right, 0);
+}
+
+TEST_F(RunTest, TheDialogPathEndsAsACancelledDialogAndTheRepeatedRunThenWorks) {
+    host_.Call(filterSelectorParameters);  // arms the dialog
+    std::vector<uint8_t> before = host_.image();
+    EXPECT_EQ(host_.RunFilter(false), 1);
+    EXPECT_EQ(host_.image(), before);
+    EXPECT_EQ(GetParameters(&host_.record())->ShowDialog, 0);
+    EXPECT_EQ(test::StoredState(host_)->sourceImage, nullptr);
+    GetParameters(&host_.record())->ScreenColor = 1;
+    std::vector<uint8_t> expected = Expected(0, 0, 130, 70);
+    EXPECT_EQ(host_.RunFilter(false), 0);
+    EXPECT_EQ(host_.image(), expected);
+}
+
+TEST_F(RunTest, AStartWithoutAParametersSelectorGetsTheDefaults) {
+    host_.Call(filterSelectorPrepare);
+    host_.Call(filterSelectorStart);
+    ASSERT_NE(GetParameters(&host_.record()), nullptr);
+    host_.Call(filterSelectorFinish);
+}
+
+TEST_F(RunTest, TheDebugSwitchWithoutADebuggerDoesNotStopTheHost) {
+    test::ScopedSettingsStores stores;
+    ASSERT_EQ(WriteSettingsInt(kUserSettingsKey, "debug", 1), 1);
+    Settle();
+    EXPECT_EQ(host_.RunFilter(false), 0);
+}
+
+TEST_F(RunTest, HostsThatSkipFinishNeverRunOutOfBuffers) {
+    host_.SetImage(700, 600, 4, Layer(700, 600));
+    Settle();
+    host_.quirks.skipFinish = true;
+    for (int run = 0; run < 6; ++run) ASSERT_EQ(host_.RunFilter(false), 0) << "run " << run;
+    host_.quirks.skipFinish = false;
+    host_.Call(filterSelectorFinish);
+}
+
+}  // namespace
+}  // namespace tav
