@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -86,7 +87,15 @@ MappingHandle CreateMapping(FileHandle handle, uint64_t size) {
         size > uint64_t(std::numeric_limits<off_t>::max()))
         return kNoMapping;
     auto* file = reinterpret_cast<Mapping*>(handle);
-    if (ftruncate(file->fd, off_t(size)) != 0) return kNoMapping;
+    // Reserve the blocks now: a sparse file on a full disk would fail later,
+    // at a page fault in the middle of keying, and end the host. Reserved
+    // blocks are also cheaper to fault in.
+    int reserved = posix_fallocate(file->fd, 0, off_t(size));
+    if (reserved == EINVAL || reserved == EOPNOTSUPP) {
+        if (ftruncate(file->fd, off_t(size)) != 0) return kNoMapping;
+    } else if (reserved != 0) {
+        return kNoMapping;
+    }
     file->size = size_t(size);
     return handle;
 }
