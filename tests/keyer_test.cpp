@@ -13,6 +13,7 @@
 #include <vector>
 
 #include <jpeglib.h>
+#include <png.h>
 
 #include "engine/matte_table.h"
 #include "host/parameters.h"
@@ -322,6 +323,37 @@ TEST(KeyerTest, ANewerSettingsFileIsReportedAndStillRead) {
     EXPECT_NE(run.errors.find("newer version of Tavrisk.  Only those"), std::string::npos) << run.errors;
     Image out = Read(folder.Path("in-keyed.png"));
     for (size_t i = 0; i < out.rgba.size(); i += 4) ASSERT_TRUE(out.rgba[i] == out.rgba[i + 1] && out.rgba[i] == out.rgba[i + 2]);
+}
+
+}  // namespace
+}  // namespace tav
+
+namespace tav {
+namespace {
+
+TEST(ImageReadTest, GreyAndGreyWithAlphaPngsBecomeRgba) {
+    test::TempFolder folder;
+    for (bool alpha : {false, true}) {
+        png_image png{};
+        png.version = PNG_IMAGE_VERSION;
+        png.width = 3;
+        png.height = 2;
+        png.format = alpha ? PNG_FORMAT_GA : PNG_FORMAT_GRAY;
+        const uint8_t grey[] = {0, 0, 128, 7, 255, 255, 10, 1, 20, 2, 30, 3};
+        const uint8_t plain[] = {0, 128, 255, 10, 20, 30};
+        std::string path = folder.Path(alpha ? "ga.png" : "g.png");
+        ASSERT_TRUE(png_image_write_to_file(&png, path.c_str(), 0, alpha ? grey : plain, 0, nullptr));
+        Image image = Read(path);
+        ASSERT_EQ(image.rgba.size(), 24u);
+        EXPECT_EQ(image.hadAlpha, alpha);
+        for (int i = 0; i < 6; ++i) {
+            uint8_t v = alpha ? grey[2 * i] : plain[i];
+            EXPECT_EQ(image.rgba[4 * i], v);
+            EXPECT_EQ(image.rgba[4 * i + 1], v);
+            EXPECT_EQ(image.rgba[4 * i + 2], v);
+            EXPECT_EQ(image.rgba[4 * i + 3], alpha ? grey[2 * i + 1] : 255);
+        }
+    }
 }
 
 }  // namespace

@@ -39,6 +39,9 @@ bool ReadPng(std::FILE* file, Image* image, std::string* error) {
         return false;
     }
     png.format = PNG_FORMAT_RGBA;
+    // 16-bit files without gamma information are, in practice, sRGB encoded
+    // like their 8-bit siblings: scale them, do not re-encode them.
+    png.flags |= PNG_IMAGE_FLAG_16BIT_sRGB;
     image->width = int(png.width);
     image->height = int(png.height);
     image->rgba.assign(PNG_IMAGE_SIZE(png), 0);
