@@ -47,6 +47,8 @@
 #include <unordered_set>
 #include <vector>
 
+#include "platform/posix/atomic_file.h"
+
 namespace tav::platform {
 namespace {
 
@@ -300,39 +302,6 @@ std::string ReadStoreFile(const std::string& path) {
     return text;
 }
 
-bool WriteAll(int fd, const std::string& text) {
-    size_t done = 0;
-    while (done < text.size()) {
-        ssize_t n = write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        done += size_t(n);
-    }
-    return true;
-}
-
-// Replaces the file with `text`: a temporary file beside it is written,
-// synced and renamed over it, then the folder is synced.
-bool ReplaceFileAtomically(const OpenKey& key, const std::string& text) {
-    std::string base = key.file.substr(key.file.rfind('/') + 1);
-    std::string temp = key.folder + "/." + base + ".XXXXXX";
-    int fd = mkstemp(temp.data());
-    if (fd < 0) return false;
-    bool ok = fchmod(fd, key.fileMode) == 0 && WriteAll(fd, text) && fsync(fd) == 0;
-    ok = close(fd) == 0 && ok;
-    if (ok) ok = rename(temp.c_str(), key.file.c_str()) == 0;
-    if (!ok) {
-        unlink(temp.c_str());
-        return false;
-    }
-    int folder = open(key.folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (folder >= 0) {
-        fsync(folder);
-        close(folder);
-    }
-    return true;
-}
-
 bool HasFullAccess(const std::string& path, int mode) {
     return faccessat(AT_FDCWD, path.c_str(), mode, AT_EACCESS) == 0;
 }
@@ -409,7 +378,7 @@ bool SetRegistryValue(RegistryKey handle, const char* name, uint32_t type, const
         break;
     }
     if (!replaced) values.push_back({name, type, bytes});
-    return ReplaceFileAtomically(*key, FormatStore(values));
+    return posix::ReplaceFileAtomically(key->file, FormatStore(values), key->fileMode);
 }
 
 void CloseRegistryKey(RegistryKey key) {
