@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "host/allocator.h"
 #include "host/capture.h"
 #include "host/host_interface.h"
 #include "host/parameters.h"
@@ -400,6 +401,8 @@ bool KeyOne(const Options& o, const BaseSettings& base, const std::string& input
 }  // namespace
 
 int Main(int argc, char** argv) {
+    // Each input gets a host of its own; the handles it was given go when it does.
+    testing::TestHost::SetHandleDisposer(DisposeMacHandle);
     Options options;
     int code = ParseArguments(argc, argv, &options);
     if (code >= 0) return code;
