@@ -1,6 +1,8 @@
 #include "engine/matte_table.h"
 
+#include <climits>
 #include <cmath>
+#include <cstdint>
 
 #include "engine/keying.h"
 #include "host/capture.h"
@@ -20,13 +22,18 @@ void ScanKeyRange(PluginState* state) {
     bool green = p != nullptr && p->ScreenColor != 0;
     const uint8_t* pixel = state->sourceImage;
     int64_t count = int64_t(state->width > 0 ? state->width : 0) * (state->height > 0 ? state->height : 0);
-    int32_t lo = 255, hi = 0;
+    // The raw matte value falls as 2S - O - R rises (the halving truncates
+    // toward zero and the clamp keeps the order), so the extremes of that
+    // sum give the key range: a simple loop the compiler can vectorise.
+    const int screen = green ? 1 : 2, other = green ? 2 : 1;
+    int32_t least = INT32_MAX, most = INT32_MIN;
     for (int64_t i = 0; i < count; ++i, pixel += 3) {
-        int32_t a = RawMatteValue(pixel[0], pixel[1], pixel[2], green);
-        if (a < lo) lo = a;
-        if (a > hi) hi = a;
+        int32_t v = 2 * pixel[screen] - pixel[other] - pixel[0];
+        least = v < least ? v : least;
+        most = v > most ? v : most;
     }
-    g_keyRange = KeyRange{lo, hi};
+    if (count > 0)
+        g_keyRange = KeyRange{255 - Clamp255(most / 2), 255 - Clamp255(least / 2)};
     state->keyRangeScanned = 1;
 }
 

@@ -1,6 +1,7 @@
 #include "host/capture.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "host/allocator.h"
 #include "host/plugin_state.h"
@@ -51,7 +52,13 @@ void CopyTile(PluginState* state) {
     for (int y = in.top; y < in.bottom; ++y, rowStart += record->inRowBytes) {
         const uint8_t* from = rowStart;
         uint8_t* to = state->sourceImage + 3 * ((y - area.top) * width + (in.left - area.left));
-        for (int x = in.left; x < in.right; ++x, from += planes, to += 3) {
+        int x = in.left;
+        if (planes == 4) {
+            // Four bytes at a time; the fourth lands where the next pixel's
+            // red goes and is overwritten by it. The last pixel copies three.
+            for (; x < in.right - 1; ++x, from += 4, to += 3) std::memcpy(to, from, 4);
+        }
+        for (; x < in.right; ++x, from += planes, to += 3) {
             to[0] = from[0];
             to[1] = from[1];
             to[2] = from[2];
