@@ -38,6 +38,7 @@
 #include <string_view>
 
 #include "platform/posix/atomic_file.h"
+#include "platform/posix/names.h"
 
 namespace tav::platform {
 namespace {
@@ -76,14 +77,8 @@ FileRead ReadWholeFile(const char* path, std::string* text, mode_t* mode) {
     return FileRead::Read;
 }
 
-char FoldCase(char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; }
-
-bool SameName(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (FoldCase(a[i]) != FoldCase(b[i])) return false;
-    return true;
-}
+using posix::FoldCase;
+using posix::SameName;
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 

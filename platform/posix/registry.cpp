@@ -48,6 +48,7 @@
 #include <vector>
 
 #include "platform/posix/atomic_file.h"
+#include "platform/posix/names.h"
 
 namespace tav::platform {
 namespace {
@@ -68,14 +69,8 @@ struct StoredValue {
     std::string data;
 };
 
-char FoldCase(char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; }
-
-bool SameName(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (FoldCase(a[i]) != FoldCase(b[i])) return false;
-    return true;
-}
+using posix::FoldCase;
+using posix::SameName;
 
 bool IsAbsolute(const char* path) { return path != nullptr && path[0] == '/'; }
 
