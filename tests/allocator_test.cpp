@@ -47,6 +47,25 @@ INSTANTIATE_TEST_SUITE_P(Sizes, LargeBufferKindTest,
                          ::testing::Values(SizeCase{1, false}, SizeCase{1048575, false},
                                            SizeCase{1048576, true}, SizeCase{3 * 1048576 + 7, true}));
 
+// Blocks of 2 MiB and more start on a 2 MiB boundary, so the kernel can map
+// them with large pages; two such blocks never overlap.
+TEST_F(LargeBufferTest, BigFileBackedBlocksAreAlignedForLargePagesAndKeepTheirOwnBytes) {
+    constexpr uint64_t kTwoMiB = uint64_t(2) << 20;
+    const uint64_t sizes[] = {kTwoMiB, 5 * kTwoMiB + 4097};
+    std::vector<uint8_t*> views;
+    for (uint64_t size : sizes) {
+        auto* block = static_cast<uint8_t*>(Alloc(size));
+        ASSERT_NE(block, nullptr);
+        EXPECT_EQ(reinterpret_cast<uintptr_t>(block) % kTwoMiB, 0u) << size;
+        std::memset(block, int(0x30 + views.size()), size_t(size));
+        views.push_back(block);
+    }
+    for (size_t i = 0; i < views.size(); ++i) {
+        EXPECT_EQ(views[i][0], 0x30 + i);
+        EXPECT_EQ(views[i][sizes[i] - 1], 0x30 + i);
+    }
+}
+
 TEST_F(LargeBufferTest, SeventeenthFileBackedBlockIsRefusedAndAFreedSlotIsReusedWithItsName) {
     std::vector<void*> held;
     for (int i = 0; i < kBufferSlotCount; ++i) {

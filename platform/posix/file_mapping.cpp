@@ -12,6 +12,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
@@ -102,14 +103,49 @@ MappingHandle CreateMapping(FileHandle handle, uint64_t size) {
 
 void CloseMapping(MappingHandle) {}
 
+namespace {
+
+// Large pages make first use of a fresh buffer far cheaper (one fault per
+// 2 MiB instead of one per 4 KiB page), but the kernel maps a file with them
+// only where the view's address is aligned to that size.
+constexpr size_t kLargePage = size_t(2) << 20;
+
+// Maps the whole file at an address aligned to kLargePage when the buffer is
+// at least that big; any address otherwise.
+void* MapAligned(int fd, size_t size) {
+    if (size < kLargePage) return mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    // Reserve room for the view plus the alignment, place the view inside the
+    // reservation, and give the slack on either side back.
+    if (size > SIZE_MAX - kLargePage) return MAP_FAILED;
+    const size_t reserved = size + kLargePage;
+    void* area = mmap(nullptr, reserved, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    if (area == MAP_FAILED) return MAP_FAILED;
+    const uintptr_t start = reinterpret_cast<uintptr_t>(area);
+    const uintptr_t aligned = (start + kLargePage - 1) & ~uintptr_t(kLargePage - 1);
+    void* view = mmap(reinterpret_cast<void*>(aligned), size, PROT_READ | PROT_WRITE,
+                      MAP_SHARED | MAP_FIXED, fd, 0);
+    if (view == MAP_FAILED) {
+        munmap(area, reserved);
+        return MAP_FAILED;
+    }
+    if (aligned > start) munmap(area, aligned - start);
+    const uintptr_t end = start + reserved;
+    if (aligned + size < end) munmap(reinterpret_cast<void*>(aligned + size), end - (aligned + size));
+    return view;
+}
+
+}  // namespace
+
 void* MapWholeView(MappingHandle handle) {
     if (handle == kNoMapping) return nullptr;
     auto* file = reinterpret_cast<Mapping*>(handle);
-    void* view = mmap(nullptr, file->size, PROT_READ | PROT_WRITE, MAP_SHARED, file->fd, 0);
+    void* view = MapAligned(file->fd, file->size);
     if (view == MAP_FAILED) return nullptr;
-    // Every byte of a working buffer gets written: fault all its pages in
-    // with one call rather than one page at a time (kernels without this
-    // advice fault them in as they are touched).
+    // Every byte of a working buffer gets written: ask for large pages, then
+    // fault the whole view in with one call rather than one page at a time.
+    // Kernels without either advice ignore it and fault pages in as they are
+    // touched.
+    madvise(view, file->size, MADV_HUGEPAGE);
     madvise(view, file->size, MADV_POPULATE_WRITE);
     // The mapping holds the pages now: the name is no longer needed.
     unlink(file->path);
