@@ -108,6 +108,8 @@ int main(int argc, char** argv) {
     const bool raw = argc == 5 && std::strcmp(argv[1], "--raw") == 0;
     if (!raw && argc != 2 && argc != 4) return Usage();
     const char* output = raw ? argv[2] : argv[1];
+    // An option it does not know (--help among them) is not a file name.
+    if (output[0] == '-') return Usage();
     const int width = raw ? std::atoi(argv[3]) : argc == 4 ? std::atoi(argv[2]) : 480;
     const int height = raw ? std::atoi(argv[4]) : argc == 4 ? std::atoi(argv[3]) : 360;
     if (width < 16 || height < 16 || width > 8000 || height > 8000) {
