@@ -122,12 +122,12 @@ void CompositeTile(const TileView& t, const DibPicture& picture) {
     }
 }
 
-void RunPlain(const TileView& t, ColourSource colour, bool writeTransparency,
-              TransparencySource transparency) {
+void RunPlain(const TileView& t, ColourSource colour, TransparencySource transparency) {
+    // A fourth plane and beyond is the layer's transparency.
     switch (t.planes) {
     case 3: PlainTile<3>(t, colour, false, transparency); break;
-    case 4: PlainTile<4>(t, colour, writeTransparency, transparency); break;
-    default: PlainTile<0>(t, colour, writeTransparency, transparency); break;
+    case 4: PlainTile<4>(t, colour, true, transparency); break;
+    default: PlainTile<0>(t, colour, true, transparency); break;
     }
 }
 
@@ -140,24 +140,25 @@ void RunComposite(const TileView& t, const DibPicture& picture) {
     }
 }
 
-// Lays the tile over the clipboard's picture. False, with nothing written,
-// when the clipboard cannot be opened or holds no picture that fits the
-// filtered area; the clipboard is closed again either way.
-bool CompositeOverClipboard(const TileView& t, int32_t width, int32_t height) {
-    if (!platform::OpenClipboard(0)) return false;
-    bool composed = false;
+// Opens the clipboard (for `window`) and hands its picture to `use` when it
+// holds one that fits a `width` x `height` area; false when it cannot be
+// opened or holds no such picture. The clipboard is closed again either way.
+template <typename F>
+bool WithClipboardPicture(platform::WindowHandle window, int32_t width, int32_t height, F use) {
+    if (!platform::OpenClipboard(window)) return false;
+    bool found = false;
     if (platform::MemoryHandle data = platform::GetClipboardDib(); data != nullptr) {
         const void* bits = platform::LockMovable(data);
         DibPicture picture;
         if (bits != nullptr &&
             ReadDib(bits, platform::MovableSize(data), width, height, &picture)) {
-            RunComposite(t, picture);
-            composed = true;
+            use(picture);
+            found = true;
         }
         if (bits != nullptr) platform::UnlockMovable(platform::MovableFromPointer(bits));
     }
     platform::CloseClipboard();
-    return composed;
+    return found;
 }
 
 }  // namespace
@@ -204,7 +205,9 @@ void ComposeTile(PluginState* state) {
         t.matte = state->finalMatte + first;
     }
 
-    if (method == kOutputBackground && haveResult && CompositeOverClipboard(t, width, height))
+    // Laid over the clipboard's picture when it holds one that fits.
+    if (method == kOutputBackground && haveResult &&
+        WithClipboardPicture(0, width, height, [&](const DibPicture& picture) { RunComposite(t, picture); }))
         return;
 
     const ColourSource colour = grey         ? ColourSource::Grey
@@ -214,22 +217,11 @@ void ComposeTile(PluginState* state) {
                                             : protectedTransparency
                                                 ? TransparencySource::MatteUnlessOpaque
                                                 : TransparencySource::Matte;
-    RunPlain(t, colour, t.planes > 3, transparency);
+    RunPlain(t, colour, transparency);
 }
 
 int32_t ProbeClipboardImage(PluginState* state, platform::WindowHandle window) {
-    if (!platform::OpenClipboard(window)) return 0;
-    int32_t usable = 0;
-    if (platform::MemoryHandle data = platform::GetClipboardDib(); data != nullptr) {
-        const void* bits = platform::LockMovable(data);
-        DibPicture picture;
-        if (bits != nullptr && ReadDib(bits, platform::MovableSize(data), state->width,
-                                       state->height, &picture))
-            usable = 1;
-        if (bits != nullptr) platform::UnlockMovable(platform::MovableFromPointer(bits));
-    }
-    platform::CloseClipboard();
-    return usable;
+    return WithClipboardPicture(window, state->width, state->height, [](const DibPicture&) {}) ? 1 : 0;
 }
 
 }  // namespace tav
