@@ -8,6 +8,7 @@
 #include "platform/file_dialog.h"
 #include "platform/ini_file.h"
 #include "platform/module.h"
+#include "platform/names.h"
 #include "platform/registry.h"
 #include "resources/strings.h"
 #include "ui/registry.h"
@@ -79,17 +80,6 @@ int64_t StoreValue(ParameterRecord* record, const SettingsKey& key, int64_t valu
     return stored;
 }
 
-bool SameKeyName(std::string_view a, const char* b) {
-    size_t length = std::strlen(b);
-    if (a.size() != length) return false;
-    for (size_t i = 0; i < length; ++i) {
-        char x = a[i] >= 'A' && a[i] <= 'Z' ? char(a[i] - 'A' + 'a') : a[i];
-        char y = b[i] >= 'A' && b[i] <= 'Z' ? char(b[i] - 'A' + 'a') : b[i];
-        if (x != y) return false;
-    }
-    return true;
-}
-
 // True when the file's format version, taken as an unsigned 32-bit number,
 // is newer than ours; a missing Version counts as ours.
 bool HasNewerVersion(const char* path) {
@@ -137,7 +127,7 @@ bool WriteSettingsFile(const char* path, const ParameterRecord& record) {
 SettingsKeyResult ApplySettingsValue(ParameterRecord* record, std::string_view key, int64_t value,
                                      int64_t* stored) {
     for (const SettingsKey& entry : kKeys) {
-        if (!SameKeyName(key, entry.name)) continue;
+        if (!platform::SameName(key, entry.name)) continue;
         int64_t result = StoreValue(record, entry, value);
         if (stored != nullptr) *stored = result;
         return result == value ? SettingsKeyResult::Stored : SettingsKeyResult::Clamped;

@@ -38,7 +38,7 @@
 #include <string_view>
 
 #include "platform/posix/atomic_file.h"
-#include "platform/posix/names.h"
+#include "platform/names.h"
 
 namespace tav::platform {
 namespace {
@@ -76,9 +76,6 @@ FileRead ReadWholeFile(const char* path, std::string* text, mode_t* mode) {
     close(fd);
     return FileRead::Read;
 }
-
-using posix::FoldCase;
-using posix::SameName;
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 

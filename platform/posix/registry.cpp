@@ -48,7 +48,7 @@
 #include <vector>
 
 #include "platform/posix/atomic_file.h"
-#include "platform/posix/names.h"
+#include "platform/names.h"
 
 namespace tav::platform {
 namespace {
@@ -68,9 +68,6 @@ struct StoredValue {
     uint32_t type;
     std::string data;
 };
-
-using posix::FoldCase;
-using posix::SameName;
 
 bool IsAbsolute(const char* path) { return path != nullptr && path[0] == '/'; }
 

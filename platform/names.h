@@ -1,10 +1,11 @@
-// Names compared as the system compares registry values and initialisation
-// file keys: ASCII letters in either case are the same.
+// Names compared as the system compares registry values, initialisation
+// file keys and settings-file keys: ASCII letters in either case are the
+// same.
 #pragma once
 
 #include <string_view>
 
-namespace tav::platform::posix {
+namespace tav::platform {
 
 inline char FoldCase(char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; }
 
@@ -15,4 +16,4 @@ inline bool SameName(std::string_view a, std::string_view b) {
     return true;
 }
 
-}  // namespace tav::platform::posix
+}  // namespace tav::platform
