@@ -37,45 +37,15 @@
 #include <string>
 #include <string_view>
 
-#include "platform/posix/atomic_file.h"
 #include "platform/names.h"
+#include "platform/posix/whole_file.h"
 
 namespace tav::platform {
 namespace {
 
 constexpr size_t kMaxIniBytes = 16u << 20;
 
-enum class FileRead { Missing, Read, Failed };
-
-// The whole file into `text`.
-FileRead ReadWholeFile(const char* path, std::string* text, mode_t* mode) {
-    text->clear();
-    int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return errno == ENOENT ? FileRead::Missing : FileRead::Failed;
-    struct stat info;
-    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || uint64_t(info.st_size) > kMaxIniBytes) {
-        close(fd);
-        return FileRead::Failed;
-    }
-    if (mode != nullptr) *mode = info.st_mode & 07777;
-    char block[16384];
-    for (;;) {
-        ssize_t n = read(fd, block, sizeof block);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) {
-            close(fd);
-            return FileRead::Failed;
-        }
-        if (n == 0) break;
-        text->append(block, size_t(n));
-        if (text->size() > kMaxIniBytes) {
-            close(fd);
-            return FileRead::Failed;
-        }
-    }
-    close(fd);
-    return FileRead::Read;
-}
+using posix::FileRead;
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
@@ -218,7 +188,7 @@ size_t ReadIniString(const char* path, const char* section, const char* key, con
     std::string_view result = fallback != nullptr ? std::string_view(fallback) : std::string_view();
     KeyPlace place;
     if (path != nullptr && section != nullptr && key != nullptr &&
-        ReadWholeFile(path, &text, nullptr) == FileRead::Read) {
+        posix::ReadWholeFile(path, kMaxIniBytes, &text, nullptr) == FileRead::Read) {
         place = FindKey(text, section, key);
         if (place.keyFound) result = place.value;
     }
@@ -237,7 +207,7 @@ bool WriteIniStrings(const char* path, const char* section, const char* const* k
     if (!WriteTarget(path, &target)) return false;
     std::string text;
     mode_t mode = 0;
-    FileRead read = ReadWholeFile(target.c_str(), &text, &mode);
+    FileRead read = posix::ReadWholeFile(target.c_str(), kMaxIniBytes, &text, &mode);
     if (read == FileRead::Failed) return false;
     for (size_t i = 0; i < count; ++i) SetKey(&text, section, keys[i], values[i]);
     return posix::ReplaceFileAtomically(target, text,

@@ -47,8 +47,8 @@
 #include <unordered_set>
 #include <vector>
 
-#include "platform/posix/atomic_file.h"
 #include "platform/names.h"
+#include "platform/posix/whole_file.h"
 
 namespace tav::platform {
 namespace {
@@ -58,7 +58,6 @@ constexpr uint32_t kMaxValueBytes = 1u << 20;  // the system's limit for one val
 constexpr size_t kMaxFileNameBytes = 240;
 
 struct OpenKey {
-    std::string folder;
     std::string file;
     mode_t fileMode;
 };
@@ -106,18 +105,23 @@ bool MakeFolders(const std::string& folder, mode_t mode) {
     return stat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
+// A byte written as %XX.
+void AppendEscapedByte(uint8_t byte, std::string* out) {
+    static const char kHex[] = "0123456789ABCDEF";
+    *out += '%';
+    *out += kHex[byte >> 4];
+    *out += kHex[byte & 15];
+}
+
 std::string KeyFileName(const char* subkey) {
     if (*subkey == '\0') return "(root).key";
-    static const char kHex[] = "0123456789ABCDEF";
     std::string name;
     for (const char* p = subkey; *p != '\0'; ++p) {
         char c = FoldCase(*p);
         if ((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == ' ' || c == '_' || c == '-') {
             name += c;
         } else {
-            name += '%';
-            name += kHex[uint8_t(c) >> 4];
-            name += kHex[uint8_t(c) & 15];
+            AppendEscapedByte(uint8_t(c), &name);
         }
         if (name.size() > kMaxFileNameBytes) return {};
     }
@@ -151,13 +155,10 @@ bool Unescape(std::string_view text, std::string* out) {
 }
 
 void Escape(std::string_view bytes, bool isName, std::string* out) {
-    static const char kHex[] = "0123456789ABCDEF";
     for (char c : bytes) {
         auto b = uint8_t(c);
         if (b < 0x20 || b == 0x7F || c == '%' || (isName && (c == '=' || c == '#'))) {
-            *out += '%';
-            *out += kHex[b >> 4];
-            *out += kHex[b & 15];
+            AppendEscapedByte(b, out);
         } else {
             *out += c;
         }
@@ -274,23 +275,8 @@ std::string FormatStore(const std::vector<StoredValue>& values) {
 // The whole file; a missing, unreadable or oversized file reads as empty.
 std::string ReadStoreFile(const std::string& path) {
     std::string text;
-    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return text;
-    struct stat info;
-    if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && uint64_t(info.st_size) <= kMaxStoreBytes) {
-        char block[16384];
-        for (;;) {
-            ssize_t n = read(fd, block, sizeof block);
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) break;
-            text.append(block, size_t(n));
-            if (text.size() > kMaxStoreBytes) {
-                text.clear();
-                break;
-            }
-        }
-    }
-    close(fd);
+    if (posix::ReadWholeFile(path.c_str(), kMaxStoreBytes, &text, nullptr) != posix::FileRead::Read)
+        text.clear();
     return text;
 }
 
@@ -298,18 +284,25 @@ bool HasFullAccess(const std::string& path, int mode) {
     return faccessat(AT_FDCWD, path.c_str(), mode, AT_EACCESS) == 0;
 }
 
+// The store folder of `root` and the name of the key file for `subkey`;
+// false when the subkey is no valid key name or the store has no folder.
+bool LocateKey(RegistryRoot root, const char* subkey, std::string* folder, std::string* name) {
+    if (subkey == nullptr || subkey[0] == '\\') return false;
+    *folder = StoreFolder(root);
+    *name = KeyFileName(subkey);
+    return !folder->empty() && !name->empty();
+}
+
 }  // namespace
 
 RegistryKey CreateRegistryKey(RegistryRoot root, const char* subkey) {
-    if (subkey == nullptr || subkey[0] == '\\') return kNoRegistryKey;
-    std::string folder = StoreFolder(root);
-    std::string name = KeyFileName(subkey);
-    if (folder.empty() || name.empty()) return kNoRegistryKey;
+    std::string folder, name;
+    if (!LocateKey(root, subkey, &folder, &name)) return kNoRegistryKey;
     bool machine = root == RegistryRoot::LocalMachine;
     if (!MakeFolders(folder, machine ? 0755 : 0700)) return kNoRegistryKey;
     if (!HasFullAccess(folder, R_OK | W_OK | X_OK)) return kNoRegistryKey;
 
-    auto* key = new (std::nothrow) OpenKey{folder, folder + "/" + name, mode_t(machine ? 0644 : 0600)};
+    auto* key = new (std::nothrow) OpenKey{folder + "/" + name, mode_t(machine ? 0644 : 0600)};
     if (key == nullptr) return kNoRegistryKey;
     struct stat info;
     if (lstat(key->file.c_str(), &info) == 0) {
@@ -330,10 +323,8 @@ RegistryKey CreateRegistryKey(RegistryRoot root, const char* subkey) {
 }
 
 bool RegistryKeyExists(RegistryRoot root, const char* subkey) {
-    if (subkey == nullptr || subkey[0] == '\\') return false;
-    std::string folder = StoreFolder(root);
-    std::string name = KeyFileName(subkey);
-    if (folder.empty() || name.empty()) return false;
+    std::string folder, name;
+    if (!LocateKey(root, subkey, &folder, &name)) return false;
     struct stat info;
     return lstat((folder + "/" + name).c_str(), &info) == 0 && S_ISREG(info.st_mode);
 }

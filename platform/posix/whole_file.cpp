@@ -1,4 +1,4 @@
-#include "platform/posix/atomic_file.h"
+#include "platform/posix/whole_file.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 
 namespace tav::platform::posix {
@@ -38,6 +39,35 @@ int CreateTempBeside(const std::string& target, std::string* temp) {
 }
 
 }  // namespace
+
+FileRead ReadWholeFile(const char* path, size_t maxBytes, std::string* text, mode_t* mode) {
+    text->clear();
+    int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return errno == ENOENT ? FileRead::Missing : FileRead::Failed;
+    struct stat info;
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || uint64_t(info.st_size) > maxBytes) {
+        close(fd);
+        return FileRead::Failed;
+    }
+    if (mode != nullptr) *mode = info.st_mode & 07777;
+    char block[16384];
+    for (;;) {
+        ssize_t n = read(fd, block, sizeof block);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            close(fd);
+            return FileRead::Failed;
+        }
+        if (n == 0) break;
+        text->append(block, size_t(n));
+        if (text->size() > maxBytes) {
+            close(fd);
+            return FileRead::Failed;
+        }
+    }
+    close(fd);
+    return FileRead::Read;
+}
 
 bool ReplaceFileAtomically(const std::string& target, const std::string& text, std::optional<mode_t> mode) {
     std::string temp;
