@@ -328,13 +328,20 @@ bool KeyOne(const Options& o, const BaseSettings& base, const std::string& input
     ParameterRecord settings = base.record;
     bool detect = o.screen ? *o.screen < 0 : !base.screenGiven;
     if (detect) {
-        std::vector<uint8_t> area;
-        area.reserve(size_t(width) * height * 4);
-        for (int y = top; y < top + height; ++y) {
-            const uint8_t* row = &image.rgba[(size_t(y) * image.width + left) * 4];
-            area.insert(area.end(), row, row + size_t(width) * 4);
+        const uint8_t* first = &image.rgba[(size_t(top) * image.width + left) * 4];
+        const int64_t count = int64_t(width) * height;
+        if (width == image.width) {
+            // Whole rows lie one after the other: no copy needed.
+            settings.ScreenColor = uint8_t(ScreenColorOf(first, count, 4));
+        } else {
+            std::vector<uint8_t> area;
+            area.reserve(size_t(count) * 4);
+            for (int y = 0; y < height; ++y) {
+                const uint8_t* row = first + size_t(y) * image.width * 4;
+                area.insert(area.end(), row, row + size_t(width) * 4);
+            }
+            settings.ScreenColor = uint8_t(ScreenColorOf(area.data(), count, 4));
         }
-        settings.ScreenColor = uint8_t(ScreenColorOf(area.data(), int64_t(width) * height, 4));
     }
 
     if (settings.OutputMethod == kOutputBackground) {
@@ -385,7 +392,7 @@ bool KeyOne(const Options& o, const BaseSettings& base, const std::string& input
     Image keyed;
     keyed.width = host.width();
     keyed.height = host.height();
-    keyed.rgba = host.image();
+    keyed.rgba = host.TakeImage();
     if (!WritePng(output, keyed, &error)) return fail(output, error);
     double encodeSeconds = Seconds(start);
 

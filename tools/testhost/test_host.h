@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "host/host_interface.h"
@@ -67,6 +68,8 @@ public:
     void SetFilterCase(int16_t filterCase) { record().filterCase = filterCase; }
 
     const std::vector<uint8_t>& image() const { return image_; }
+    // Hands the image over when the host is done with it (it is left empty).
+    std::vector<uint8_t> TakeImage() { return std::move(image_); }
     int width() const { return width_; }
     int height() const { return height_; }
     int planes() const { return planes_; }
