@@ -24,7 +24,8 @@ namespace {
 
 using test::DibLayout;
 using test::MakeDib;
-using test::PutLE32;
+using test::Cut;
+using test::With;
 
 // Output bytes the composer must leave alone keep this value.
 constexpr uint8_t kUntouched = 0xA5;
@@ -482,14 +483,6 @@ struct ClipboardCase {
     int32_t usable;
 };
 
-std::vector<uint8_t> With(std::vector<uint8_t> bytes, size_t offset, uint32_t value) {
-    PutLE32(bytes, offset, value);
-    return bytes;
-}
-std::vector<uint8_t> Cut(std::vector<uint8_t> bytes, size_t drop) {
-    bytes.resize(bytes.size() - drop);
-    return bytes;
-}
 
 std::vector<ClipboardCase> ClipboardCases() {
     // Rows of 131 pixels: 393 bytes padded to 396 at 24 bits.

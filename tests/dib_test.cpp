@@ -15,7 +15,8 @@ namespace {
 
 using test::DibLayout;
 using test::MakeDib;
-using test::PutLE32;
+using test::Cut;
+using test::With;
 
 DibColor Pattern(int32_t column, int32_t row) {
     return {uint8_t(column * 3 + row), uint8_t(row * 5 + 1), uint8_t(column ^ (row * 7))};
@@ -79,14 +80,6 @@ struct RefusedCase {
 
 std::vector<uint8_t> Good(int32_t width, int32_t height, uint16_t bitCount = 24) {
     return MakeDib(DibLayout{width, height, bitCount}, Pattern);
-}
-std::vector<uint8_t> With(std::vector<uint8_t> bytes, size_t offset, uint32_t value) {
-    PutLE32(bytes, offset, value);
-    return bytes;
-}
-std::vector<uint8_t> Cut(std::vector<uint8_t> bytes, size_t drop) {
-    bytes.resize(bytes.size() - drop);
-    return bytes;
 }
 
 class DibReaderRefuses : public ::testing::TestWithParam<RefusedCase> {};

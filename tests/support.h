@@ -85,6 +85,17 @@ inline void PutLE32(std::vector<uint8_t>& bytes, size_t offset, uint32_t value) 
     for (int i = 0; i < 4; ++i) bytes[offset + i] = uint8_t(value >> (8 * i));
 }
 
+// A copy of `bytes` with the 32-bit little-endian field at `offset` set.
+inline std::vector<uint8_t> With(std::vector<uint8_t> bytes, size_t offset, uint32_t value) {
+    PutLE32(bytes, offset, value);
+    return bytes;
+}
+// A copy of `bytes` without its last `drop` bytes.
+inline std::vector<uint8_t> Cut(std::vector<uint8_t> bytes, size_t drop) {
+    bytes.resize(bytes.size() - drop);
+    return bytes;
+}
+
 // A picture of |height| rows of `width` pixels; `colour(column, row)` gives
 // the DibColor of picture pixel (column, row), row 0 at the top. Rows are
 // width x bitCount bits rounded up to 4 bytes; pixel colours are written at
