@@ -95,6 +95,21 @@ void ReadKeys(const char* path, ParameterRecord* record) {
                    platform::ReadIniInteger(path, kSettingsSection, key.name, FieldValue(*record, key)));
 }
 
+// What the load and save dialogs ask alike: owner, filters, the starting
+// folder when there is one, and the name buffer.
+platform::FileDialogRequest SettingsDialogRequest(platform::WindowHandle dialog, const char* title,
+                                                  const char* folder, char* fileName, size_t fileNameSize) {
+    platform::FileDialogRequest request{};
+    request.owner = dialog;
+    request.title = title;
+    request.filters = kFilters;
+    request.initialFolder = folder;
+    request.flags = platform::kFileDialogHideReadOnly | platform::kFileDialogNoChangeDir;
+    request.fileName = fileName;
+    request.fileNameSize = fileNameSize;
+    return request;
+}
+
 ParameterRecord* RecordOf(PluginState* state) {
     return state != nullptr ? GetParameters(state->filterRecord) : nullptr;
 }
@@ -151,16 +166,9 @@ int LoadSettingsFile(platform::WindowHandle dialog, PluginState* state) {
 
     char folder[kSettingsTextSize];
     bool haveFolder = LookUpParamDirectory(folder);
-    platform::FileDialogRequest request{};
-    request.owner = dialog;
-    request.title = kLoadTitle;
-    request.filters = kFilters;
-    request.defaultExtension = nullptr;
-    request.initialFolder = haveFolder ? folder : nullptr;
-    request.flags = platform::kFileDialogHideReadOnly | platform::kFileDialogNoChangeDir |
-                    platform::kFileDialogFileMustExist;
-    request.fileName = working.SettingsPath;
-    request.fileNameSize = sizeof working.SettingsPath;
+    platform::FileDialogRequest request = SettingsDialogRequest(
+        dialog, kLoadTitle, haveFolder ? folder : nullptr, working.SettingsPath, sizeof working.SettingsPath);
+    request.flags |= platform::kFileDialogFileMustExist;
     if (!platform::ShowOpenFileDialog(request)) return 0;
     working.SettingsPath[sizeof working.SettingsPath - 1] = '\0';
 
@@ -185,16 +193,10 @@ void SaveSettingsFile(platform::WindowHandle dialog, PluginState* state) {
     path[sizeof path - 1] = '\0';
     char folder[kSettingsTextSize];
     bool haveFolder = path[0] == '\0' && LookUpParamDirectory(folder);
-    platform::FileDialogRequest request{};
-    request.owner = dialog;
-    request.title = kSaveTitle;
-    request.filters = kFilters;
+    platform::FileDialogRequest request =
+        SettingsDialogRequest(dialog, kSaveTitle, haveFolder ? folder : nullptr, path, sizeof path);
     request.defaultExtension = kSettingsFileExtension;
-    request.initialFolder = haveFolder ? folder : nullptr;
-    request.flags = platform::kFileDialogHideReadOnly | platform::kFileDialogNoChangeDir |
-                    platform::kFileDialogPathMustExist;
-    request.fileName = path;
-    request.fileNameSize = sizeof path;
+    request.flags |= platform::kFileDialogPathMustExist;
     if (!platform::ShowSaveFileDialog(request)) return;
     path[sizeof path - 1] = '\0';
     std::memcpy(parameters->SettingsPath, path, sizeof path);
