@@ -297,8 +297,17 @@ double Seconds(std::chrono::steady_clock::time_point from) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - from).count();
 }
 
+// The background picture for method 5, read on first need.
+struct Background {
+    bool tried = false;
+    bool read = false;
+    Image picture;
+    std::string error;
+};
+
 // Keys one input; false (with a message) when it failed.
-bool KeyOne(const Options& o, const BaseSettings& base, const std::string& input, bool* savedSettings) {
+bool KeyOne(const Options& o, const BaseSettings& base, const std::string& input, Background* background,
+            bool* savedSettings) {
     auto fail = [&](const std::string& file, const std::string& why) {
         std::fprintf(stderr, "tavrisk: %s: %s\n", file.c_str(), why.c_str());
         return false;
@@ -346,8 +355,13 @@ bool KeyOne(const Options& o, const BaseSettings& base, const std::string& input
 
     if (settings.OutputMethod == kOutputBackground) {
         if (o.background.empty()) return fail(input, "method 5 (background) needs --background FILE");
-        Image picture;
-        if (!ReadImage(o.background, &picture, &error)) return fail(o.background, error);
+        // Read once for all the inputs.
+        if (!background->tried) {
+            background->tried = true;
+            background->read = ReadImage(o.background, &background->picture, &background->error);
+        }
+        if (!background->read) return fail(o.background, background->error);
+        const Image& picture = background->picture;
         if (picture.width != width || picture.height != height)
             return fail(o.background, "the background is " + std::to_string(picture.width) + " x " +
                                           std::to_string(picture.height) + ", the filtered area " +
@@ -421,9 +435,10 @@ int Main(int argc, char** argv) {
             return UsageError("--outdir " + options.outdir + " is not a folder");
     }
     bool savedSettings = false;
+    Background background;
     int failures = 0;
     for (const std::string& input : options.inputs)
-        if (!KeyOne(options, base, input, &savedSettings)) ++failures;
+        if (!KeyOne(options, base, input, &background, &savedSettings)) ++failures;
     if (!options.saveSettings.empty() && !savedSettings &&
         !WriteSettingsFile(options.saveSettings.c_str(), base.record))
         std::fprintf(stderr, "tavrisk: %s: cannot write the settings file\n", options.saveSettings.c_str());
