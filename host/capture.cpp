@@ -1,6 +1,7 @@
 #include "host/capture.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 #include "host/allocator.h"
@@ -89,18 +90,26 @@ bool NextTile(PluginState* state) {
     FilterRecord* record = state->filterRecord;
     const Rect& area = record->filterRect;
     Rect& in = record->inRect;
-    in.left = int16_t(in.left + kTileSize);
-    in.right = int16_t(in.left + kTileSize);
-    if (in.left >= area.right) {
-        in.left = area.left;
-        in.right = Lower(in.left + kTileSize, area.right);
-        in.top = int16_t(in.top + kTileSize);
-        in.bottom = int16_t(in.top + kTileSize);
-        if (in.top >= area.bottom) return false;
-        in.bottom = Lower(in.bottom, area.bottom);
-    } else {
-        in.right = Lower(in.right, area.right);
+    // In 32 bits: near the end of the 16-bit range, one more tile step would
+    // wrap to a negative coordinate. Every value stored back lies inside the
+    // area, so it fits.
+    int32_t left = int32_t(in.left) + kTileSize;
+    int32_t top = in.top;
+    if (left >= area.right) {
+        left = area.left;
+        top += kTileSize;
     }
+    in.left = int16_t(left);
+    in.right = Lower(left + kTileSize, area.right);
+    if (top >= area.bottom) {
+        // The walk is over: inRect lies below the area (held at the largest
+        // coordinate when the next row would not fit), outRect is unchanged.
+        in.top = Lower(top, INT16_MAX);
+        in.bottom = Lower(top + kTileSize, INT16_MAX);
+        return false;
+    }
+    in.top = int16_t(top);
+    in.bottom = Lower(top + kTileSize, area.bottom);
     record->outRect = in;
     return true;
 }

@@ -115,6 +115,49 @@ TEST_F(RunTest, ASelectionAwayFromTheOriginLeavesTheRestAsItWas) {
     EXPECT_EQ(host_.image(), expected);
 }
 
+// Areas that reach the far end of the host's 16-bit coordinates: the tile
+// walk must stop at the area's edge rather than wrap past 32767.
+struct FarEdgeCase {
+    const char* name;
+    int imageWidth, imageHeight;
+    int left, top, right, bottom;
+};
+
+class RunFarEdgeTest : public RunTest, public ::testing::WithParamInterface<FarEdgeCase> {};
+
+TEST_P(RunFarEdgeTest, EveryTileLiesInTheAreaAndTheWholeAreaIsKeyed) {
+    const FarEdgeCase& c = GetParam();
+    host_.SetImage(c.imageWidth, c.imageHeight, 4, Layer(c.imageWidth, c.imageHeight));
+    host_.SetFilterRect(c.left, c.top, c.right, c.bottom);
+    Settle();
+    std::vector<uint8_t> expected = Expected(c.left, c.top, c.right, c.bottom);
+    ASSERT_EQ(host_.RunFilter(false), 0);
+    EXPECT_TRUE(host_.image() == expected);
+    // Capture and output each visit ceil(w / 64) x ceil(h / 64) tiles.
+    const size_t tiles = size_t((c.right - c.left + 63) / 64) * size_t((c.bottom - c.top + 63) / 64);
+    EXPECT_EQ(host_.advanceRequests.size(), 2 * tiles);
+    for (const testing::AdvanceRequest& request : host_.advanceRequests) {
+        const Rect& r = request.inRect;
+        ASSERT_TRUE(r.left >= c.left && r.top >= c.top && r.right <= c.right && r.bottom <= c.bottom &&
+                    r.left < r.right && r.top < r.bottom)
+            << r.left << "," << r.top << "," << r.right << "," << r.bottom;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Areas, RunFarEdgeTest,
+    ::testing::Values(FarEdgeCase{"wide32704", 32704, 2, 0, 0, 32704, 2},
+                      FarEdgeCase{"wide32705", 32705, 2, 0, 0, 32705, 2},
+                      FarEdgeCase{"wide32767", 32767, 4, 0, 0, 32767, 4},
+                      FarEdgeCase{"columnAt32704", 32767, 4, 32704, 0, 32705, 4},
+                      FarEdgeCase{"columnAt32766", 32767, 3, 32766, 0, 32767, 3},
+                      FarEdgeCase{"tall32704", 2, 32704, 0, 0, 2, 32704},
+                      FarEdgeCase{"tall32705", 2, 32705, 0, 0, 2, 32705},
+                      FarEdgeCase{"tall32767", 4, 32767, 0, 0, 4, 32767},
+                      FarEdgeCase{"rowAt32704", 4, 32767, 0, 32704, 4, 32705},
+                      FarEdgeCase{"cornerAt32767", 70, 32767, 3, 32700, 70, 32767}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 TEST_F(RunTest, AbortAtTheFirstTileWritesNothingAndKeepsTheBuffersForFinish) {
     Settle();
     std::vector<uint8_t> before = host_.image();
