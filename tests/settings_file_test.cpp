@@ -720,6 +720,11 @@ INSTANTIATE_TEST_SUITE_P(
         IniWriteCase{"CrLfAdd", "[S]\r\na=1\r\n", "[S]\r\na=1\r\nk=v\r\n"},
         IniWriteCase{"CrLfReplace", "[S]\r\nk=1\r\nz=0\r\n", "[S]\r\nk=v\r\nz=0\r\n"},
         IniWriteCase{"CrLfNewSection", "[T]\r\nb=2\r\n", "[T]\r\nb=2\r\n[S]\r\nk=v\r\n"},
+        // A last line ending in a bare CR reads without it: the write adds
+        // only the missing LF, so that line reads as before.
+        IniWriteCase{"CrLfAddAfterKeyEndingInCr", "[S]\r\na=1\r", "[S]\r\na=1\r\nk=v\r\n"},
+        IniWriteCase{"CrLfNewSectionAfterLineEndingInCr", "[T]\r\nb=2\r", "[T]\r\nb=2\r\n[S]\r\nk=v\r\n"},
+        IniWriteCase{"LfAddAfterKeyEndingInCr", "[S]\na=1\r", "[S]\na=1\r\nk=v\n"},
         IniWriteCase{"CommentsKept", "; c\n[S]\n; note\na=1\n", "; c\n[S]\n; note\na=1\nk=v\n"},
         IniWriteCase{"FirstOfDuplicateSections", "[S]\na=1\n[S]\nk=1\n", "[S]\na=1\nk=v\n[S]\nk=1\n"},
         IniWriteCase{"FirstOfDuplicateKeys", "[S]\nk=1\nk=2\n", "[S]\nk=v\nk=2\n"},

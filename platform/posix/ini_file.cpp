@@ -145,6 +145,12 @@ std::string_view LineBreakOf(std::string_view text) {
     return "\n";
 }
 
+// The break that ends an unterminated last line before `at`: a CR there
+// already reads as its start, so only the LF is missing.
+std::string_view BreakBefore(std::string_view text, size_t at, std::string_view lineBreak) {
+    return at > 0 && text[at - 1] == '\r' ? std::string_view("\n") : lineBreak;
+}
+
 void SetKey(std::string* text, std::string_view section, std::string_view key, std::string_view value) {
     std::string_view lineBreak = LineBreakOf(*text);
     KeyPlace place = FindKey(*text, section, key);
@@ -154,13 +160,14 @@ void SetKey(std::string* text, std::string_view section, std::string_view key, s
         return;
     }
     if (place.sectionFound) {
-        std::string insert = place.insertNeedsBreak ? std::string(lineBreak) : std::string();
+        std::string insert =
+            place.insertNeedsBreak ? std::string(BreakBefore(*text, place.insertAt, lineBreak)) : std::string();
         insert += line;
         insert += lineBreak;
         text->insert(place.insertAt, insert);
         return;
     }
-    if (!text->empty() && text->back() != '\n') text->append(lineBreak);
+    if (!text->empty() && text->back() != '\n') text->append(BreakBefore(*text, text->size(), lineBreak));
     text->append("[").append(section).append("]").append(lineBreak);
     text->append(line).append(lineBreak);
 }
