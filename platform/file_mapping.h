@@ -39,4 +39,15 @@ void UnmapView(void* view, MappingHandle mapping);
 // True while a file of that name exists in the file system.
 bool FileExists(const char* path);
 
+// Why the last temporary-file operation that failed in this process failed,
+// as "where: reason" (the folder or file, and the system's words), or the
+// empty text when none has failed since ClearTempFileError. For messages.
+const char* LastTempFileError();
+void ClearTempFileError();
+
+// Removes this process's temporary files and their folder at once, for a
+// process about to end because of a signal. Safe to call from a signal
+// handler; later allocations in the process may fail.
+void DiscardTempFilesNow();
+
 }  // namespace tav::platform

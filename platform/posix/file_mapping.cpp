@@ -1,23 +1,29 @@
 // Temporary files and mappings on POSIX. Every file lives in a folder private
-// to this process (made on first use, removed when the process exits), so two
-// processes never share a name. A file is unlinked as soon as its mapping
-// exists: the mapping keeps the pages, and nothing is left behind when the
-// process ends, however it ends.
+// to this process (made on first use, removed when the process exits, or by
+// DiscardTempFilesNow when a signal ends it), so two processes never share a
+// name. A file is unlinked the moment it is created, with the signals that
+// end a process held back meanwhile: the open descriptor and the mapping keep
+// the pages, and no name is left behind however the process ends.
 #include "platform/file_mapping.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 #include <limits>
 #include <mutex>
-#include <string>
+#include <new>
 
 namespace tav::platform {
 namespace {
@@ -25,34 +31,80 @@ namespace {
 struct Mapping {
     int fd;
     size_t size;
-    char path[kMaxPath];
 };
 
-std::string& PrivateFolder() {
-    static std::string folder;
-    return folder;
+// The private folder, written once before `g_folderFd` is published; read by
+// DiscardTempFilesNow, possibly from a signal handler.
+char g_folder[kMaxPath];      // with a trailing separator
+char g_folderName[kMaxPath];  // without: for messages
+std::atomic<int> g_folderFd{-1};
+
+char g_lastError[kMaxPath + 160];
+
+void RecordError(const char* where, int error) {
+    std::snprintf(g_lastError, sizeof g_lastError, "%s: %s", where, std::strerror(error));
 }
 
-void RemovePrivateFolder() {
-    if (!PrivateFolder().empty()) rmdir(PrivateFolder().c_str());
+// Holds back the signals that end a process for the life of the object, so
+// that nothing can be left half made.
+class SignalHold {
+public:
+    SignalHold() {
+        sigset_t hold;
+        sigemptyset(&hold);
+        for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) sigaddset(&hold, signal);
+        pthread_sigmask(SIG_BLOCK, &hold, &previous_);
+    }
+    ~SignalHold() { pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
+
+private:
+    sigset_t previous_;
+};
+
+void RemovePrivateFolder() { DiscardTempFilesNow(); }
+
+void MakePrivateFolder() {
+    const char* base = std::getenv("TMPDIR");
+    if (base == nullptr || *base == '\0') base = "/tmp";
+    char pattern[kMaxPath];
+    int n = std::snprintf(pattern, sizeof pattern, "%s/tavrisk-XXXXXX", base);
+    if (n < 0 || size_t(n) + 2 > sizeof pattern) {
+        RecordError(base, ENAMETOOLONG);
+        return;
+    }
+    SignalHold hold;
+    if (mkdtemp(pattern) == nullptr) {
+        RecordError(base, errno);
+        return;
+    }
+    int fd = open(pattern, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        RecordError(pattern, errno);
+        rmdir(pattern);
+        return;
+    }
+    // The pattern left room for the separator.
+    const size_t length = std::strlen(pattern);
+    std::memcpy(g_folderName, pattern, length + 1);
+    std::memcpy(g_folder, pattern, length);
+    g_folder[length] = '/';
+    g_folder[length + 1] = '\0';
+    g_folderFd.store(fd);
+    std::atexit(RemovePrivateFolder);
 }
 
 }  // namespace
 
 bool GetTempFolder(char* buffer, size_t size) {
     static std::once_flag once;
-    std::call_once(once, [] {
-        const char* base = std::getenv("TMPDIR");
-        if (base == nullptr || *base == '\0') base = "/tmp";
-        std::string pattern = std::string(base) + "/tavrisk-XXXXXX";
-        if (mkdtemp(pattern.data()) != nullptr) {
-            PrivateFolder() = pattern + "/";
-            std::atexit(RemovePrivateFolder);
-        }
-    });
-    const std::string& folder = PrivateFolder();
-    if (folder.empty() || folder.size() + 1 > size) return false;
-    std::memcpy(buffer, folder.c_str(), folder.size() + 1);
+    std::call_once(once, MakePrivateFolder);
+    if (g_folderFd.load() < 0) {
+        if (g_lastError[0] == '\0') RecordError("the temporary folder", ENOENT);
+        return false;
+    }
+    size_t length = std::strlen(g_folder);
+    if (length + 1 > size) return false;
+    std::memcpy(buffer, g_folder, length + 1);
     return true;
 }
 
@@ -63,22 +115,27 @@ bool MakeTempFileName(const char* folder, const char* prefix, unsigned unique, c
 }
 
 FileHandle CreateTempFile(const char* path) {
-    int fd = open(path, O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd < 0) return kNoFile;
-    auto* file = new (std::nothrow) Mapping{fd, 0, {}};
+    auto* file = new (std::nothrow) Mapping{-1, 0};
     if (file == nullptr) {
-        close(fd);
-        unlink(path);
+        RecordError(path, ENOMEM);
         return kNoFile;
     }
-    std::snprintf(file->path, kMaxPath, "%s", path);
+    {
+        SignalHold hold;
+        file->fd = open(path, O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        if (file->fd >= 0) unlink(path);
+    }
+    if (file->fd < 0) {
+        RecordError(path, errno);
+        delete file;
+        return kNoFile;
+    }
     return reinterpret_cast<FileHandle>(file);
 }
 
 void CloseTempFile(FileHandle handle) {
     if (handle == kNoFile) return;
     auto* file = reinterpret_cast<Mapping*>(handle);
-    if (file->path[0] != '\0') unlink(file->path);
     close(file->fd);
     delete file;
 }
@@ -93,8 +150,12 @@ MappingHandle CreateMapping(FileHandle handle, uint64_t size) {
     // blocks are also cheaper to fault in.
     int reserved = posix_fallocate(file->fd, 0, off_t(size));
     if (reserved == EINVAL || reserved == EOPNOTSUPP) {
-        if (ftruncate(file->fd, off_t(size)) != 0) return kNoMapping;
+        if (ftruncate(file->fd, off_t(size)) != 0) {
+            RecordError(g_folderName, errno);
+            return kNoMapping;
+        }
     } else if (reserved != 0) {
+        RecordError(g_folderName, reserved);
         return kNoMapping;
     }
     file->size = size_t(size);
@@ -125,7 +186,9 @@ void* MapAligned(int fd, size_t size) {
     void* view = mmap(reinterpret_cast<void*>(aligned), size, PROT_READ | PROT_WRITE,
                       MAP_SHARED | MAP_FIXED, fd, 0);
     if (view == MAP_FAILED) {
+        int error = errno;
         munmap(area, reserved);
+        errno = error;
         return MAP_FAILED;
     }
     if (aligned > start) munmap(area, aligned - start);
@@ -140,16 +203,16 @@ void* MapWholeView(MappingHandle handle) {
     if (handle == kNoMapping) return nullptr;
     auto* file = reinterpret_cast<Mapping*>(handle);
     void* view = MapAligned(file->fd, file->size);
-    if (view == MAP_FAILED) return nullptr;
+    if (view == MAP_FAILED) {
+        RecordError(g_folderName, errno);
+        return nullptr;
+    }
     // Every byte of a working buffer gets written: ask for large pages, then
     // fault the whole view in with one call rather than one page at a time.
     // Kernels without either advice ignore it and fault pages in as they are
     // touched.
     madvise(view, file->size, MADV_HUGEPAGE);
     madvise(view, file->size, MADV_POPULATE_WRITE);
-    // The mapping holds the pages now: the name is no longer needed.
-    unlink(file->path);
-    file->path[0] = '\0';
     return view;
 }
 
@@ -161,6 +224,42 @@ void UnmapView(void* view, MappingHandle handle) {
 bool FileExists(const char* path) {
     struct stat st;
     return stat(path, &st) == 0;
+}
+
+const char* LastTempFileError() { return g_lastError; }
+
+void ClearTempFileError() { g_lastError[0] = '\0'; }
+
+void DiscardTempFilesNow() {
+    int fd = g_folderFd.exchange(-1);
+    if (fd < 0) return;
+    // Only system calls: this may run in a signal handler. Files are
+    // unlinked as they are made, so the folder is normally empty; anything
+    // found in it is removed all the same.
+    struct Entry {
+        uint64_t inode;
+        int64_t offset;
+        unsigned short length;
+        unsigned char type;
+        char name[1];
+    };
+    alignas(8) char entries[4096];
+    for (int pass = 0; pass < 64; ++pass) {
+        lseek(fd, 0, SEEK_SET);
+        long got = syscall(SYS_getdents64, fd, entries, sizeof entries);
+        if (got <= 0) break;
+        bool removed = false;
+        for (long at = 0; at < got;) {
+            const auto* entry = reinterpret_cast<const Entry*>(entries + at);
+            const char* name = entries + at + offsetof(Entry, name);
+            at += entry->length;
+            if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'))) continue;
+            removed |= unlinkat(fd, name, 0) == 0;
+        }
+        if (!removed) break;
+    }
+    close(fd);
+    rmdir(g_folder);
 }
 
 }  // namespace tav::platform

@@ -1,16 +1,19 @@
 // Threads on POSIX. A thread's handle is its kernel thread id: the controller
 // never dereferences it, so a thread that has ended leaves nothing behind to
 // free. A start gate holds the new thread until the starter has recorded the
-// handle.
+// handle. Threads started here take no asynchronous signals: those go to the
+// threads of the program that made them, which decides what they mean.
 #include "platform/thread.h"
 
 #include <pthread.h>
+#include <signal.h>
 #include <sched.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <initializer_list>
 #include <new>
 
 namespace tav::platform {
@@ -43,8 +46,15 @@ ThreadHandle StartThread(ThreadBody body, void* argument,
     pthread_attr_t attributes;
     pthread_attr_init(&attributes);
     pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
+    // The new thread inherits the mask in force while it is made.
+    sigset_t all, previous;
+    sigfillset(&all);
+    for (int synchronous : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP, SIGABRT, SIGSYS})
+        sigdelset(&all, synchronous);
+    pthread_sigmask(SIG_BLOCK, &all, &previous);
     pthread_t thread;
     int failed = pthread_create(&thread, &attributes, ThreadMain, start);
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
     pthread_attr_destroy(&attributes);
     if (failed) {
         delete start;
