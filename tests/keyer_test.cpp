@@ -2,153 +2,30 @@
 // compared with images computed here from the keying arithmetic.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
+#include <sys/types.h>
+#include <unistd.h>
 
-#include <algorithm>
-#include <cstdio>
-#include <cstdlib>
+#include <filesystem>
 #include <fstream>
-#include <iterator>
+#include <map>
 #include <string>
 #include <vector>
 
-#include <jpeglib.h>
-#include <png.h>
-
-#include "engine/matte_table.h"
 #include "host/parameters.h"
-#include "tests/reference.h"
-#include "tests/support.h"
-#include "tools/cli/image_io.h"
+#include "platform/ini_file.h"
+#include "tests/keyer_support.h"
 #include "ui/settings_file.h"
 
 namespace tav {
 namespace {
 
-using cli::Image;
-
-struct Outcome {
-    int status;
-    std::string errors;
-};
-
-// Runs tavrisk with `arguments` (already quoted as needed).
-Outcome Keyer(const test::TempFolder& folder, const std::string& arguments) {
-    std::string errors = folder.Path("stderr.txt");
-    std::string command = std::string(TAVRISK_KEYER) + " " + arguments + " 2>" + errors + " >/dev/null";
-    int raw = std::system(command.c_str());
-    std::ifstream in(errors);
-    return Outcome{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1,
-                   std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>())};
-}
-
-// A scene on a green or blue screen: a subject with a soft edge, a strand,
-// a translucent patch, a white margin at the top and varying transparency.
-Image Scene(int width, int height, bool green) {
-    Image image;
-    image.width = width;
-    image.height = height;
-    image.rgba = test::MakeImage(width, height, 4, [=](int x, int y, int p) {
-        if (p == 3) return 255 - (x % 7) * 20;
-        if (y < 2) return 255;
-        int screen[3] = {25, green ? 215 : 45, green ? 40 : 220};
-        int subject[3] = {200 - (y % 9), 140 + (x % 13), 110};
-        int dx = x - width / 2, dy = y - height / 2, r = width / 3;
-        int d2 = dx * dx + dy * dy;
-        int mix = d2 < r * r ? 255 : d2 < r * r + 6 * width ? 255 - 255 * (d2 - r * r) / (6 * width) : 0;
-        if (x == width / 6 && y > height / 4) mix = 170;
-        if (x > width * 4 / 5 && y > height * 2 / 3) mix = 100;
-        return screen[p] + (subject[p] - screen[p]) * mix / 255;
-    });
-    return image;
-}
-
-Image Background(int width, int height) {
-    Image image;
-    image.width = width;
-    image.height = height;
-    image.rgba = test::MakeImage(width, height, 4, [](int x, int y, int p) {
-        return p == 3 ? 255 : p == 0 ? x * 3 : p == 1 ? y * 5 : 90;
-    });
-    return image;
-}
-
-void Write(const std::string& path, const Image& image) {
-    std::string error;
-    ASSERT_TRUE(cli::WritePng(path, image, &error)) << error;
-}
-
-Image Read(const std::string& path) {
-    Image image;
-    std::string error;
-    EXPECT_TRUE(cli::ReadImage(path, &image, &error)) << path << ": " << error;
-    return image;
-}
-
-// What the keyer must write for `settings` (screen already decided) over the
-// area (left, top, w, h) of `input`, from the reference keying arithmetic.
-Image Expected(const Image& input, const ParameterRecord& settings, int left, int top, int w, int h,
-               const Image* background) {
-    std::vector<uint8_t> rgb(size_t(w) * h * 3);
-    int cl = w, ct = h, cr = 0, cb = 0;
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x) {
-            const uint8_t* px = &input.rgba[((size_t(y) + top) * input.width + x + left) * 4];
-            std::copy(px, px + 3, &rgb[(size_t(y) * w + x) * 3]);
-            if ((px[0] & px[1] & px[2]) != 255) {
-                cl = std::min(cl, x);
-                ct = std::min(ct, y);
-                cr = std::max(cr, x + 1);
-                cb = std::max(cb, y + 1);
-            }
-        }
-    if (cr == 0) cl = cr = w, ct = cb = h;
-    int lo = 255, hi = 0;
-    const bool green = settings.ScreenColor != 0;
-    for (size_t i = 0; i < rgb.size(); i += 3) {
-        int s = green ? rgb[i + 1] : rgb[i + 2], o = green ? rgb[i + 2] : rgb[i + 1];
-        int a = 255 - std::clamp((2 * s - o - rgb[i]) / 2, 0, 255);
-        lo = std::min(lo, a);
-        hi = std::max(hi, a);
-    }
-    std::vector<int32_t> table(256);
-    ComputeMatteTable(table.data(), settings.ForceBlack, settings.ForceWhite, settings.Gamma,
-                      settings.DynamicRange != 0, lo, hi);
-    reference::WorkerResult r = reference::RunWorker(settings, table.data(), rgb, w, h, cl, ct, cr, cb);
-    Image out = input;
-    const int m = settings.OutputMethod;
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x) {
-            size_t i = size_t(y) * w + x;
-            uint8_t* px = &out.rgba[((size_t(y) + top) * input.width + x + left) * 4];
-            const uint8_t mv = r.final[i];
-            const uint8_t* fg = &r.foreground[3 * i];
-            if (m == 5) {
-                const uint8_t* b = &background->rgba[i * 4];
-                for (int k = 0; k < 3; ++k) px[k] = uint8_t(b[k] + (fg[k] - b[k]) * mv / 255);
-                continue;
-            }
-            for (int k = 0; k < 3; ++k) {
-                if (m == 2 || m == 3) px[k] = mv;
-                else if (m == 0 || m == 1) px[k] = fg[k];
-            }
-            if (m == 0 || m == 2 || m == 4) px[3] = mv;
-        }
-    return out;
-}
-
-ParameterRecord DefaultSettings() {
-    ParameterRecord p{};
-    SetParameterDefaults(&p);
-    p.ShowDialog = 0;
-    return p;
-}
+using namespace test;
 
 class KeyerMethodTest : public ::testing::TestWithParam<int> {};
 
 TEST_P(KeyerMethodTest, WritesWhatTheMethodAsks) {
     const int method = GetParam();
-    test::TempFolder folder;
+    TempFolder folder;
     Image input = Scene(90, 70, true);
     Write(folder.Path("scene.png"), input);
     Image background = Background(90, 70);
@@ -175,7 +52,7 @@ TEST_P(KeyerMethodTest, WritesWhatTheMethodAsks) {
 INSTANTIATE_TEST_SUITE_P(Methods, KeyerMethodTest, ::testing::Range(0, 6));
 
 TEST(KeyerTest, MethodNamesAndABlueScreenSelectionWithSettingsFile) {
-    test::TempFolder folder;
+    TempFolder folder;
     Image input = Scene(100, 80, false);
     Write(folder.Path("blue.png"), input);
     ParameterRecord file = DefaultSettings();
@@ -197,7 +74,7 @@ TEST(KeyerTest, MethodNamesAndABlueScreenSelectionWithSettingsFile) {
 }
 
 TEST(KeyerTest, ScreenOptionOverridesDetectionAndSettingsCanBeSaved) {
-    test::TempFolder folder;
+    TempFolder folder;
     Image input = Scene(64, 48, true);
     Write(folder.Path("a.png"), input);
     Outcome run = Keyer(folder, "key " + folder.Path("a.png") + " --screen blue --set matteblur=300 --save-settings " +
@@ -217,36 +94,8 @@ TEST(KeyerTest, ScreenOptionOverridesDetectionAndSettingsCanBeSaved) {
     EXPECT_EQ(Read(folder.Path("a-keyed.png")).rgba, Expected(input, settings, 0, 0, 64, 48, nullptr).rgba);
 }
 
-// A 16-bit grey PNG with alpha and a JPEG are read as 8-bit RGBA.
-void WriteJpeg(const std::string& path, const Image& image) {
-    jpeg_compress_struct info;
-    jpeg_error_mgr error;
-    info.err = jpeg_std_error(&error);
-    jpeg_create_compress(&info);
-    std::FILE* file = std::fopen(path.c_str(), "wb");
-    jpeg_stdio_dest(&info, file);
-    info.image_width = JDIMENSION(image.width);
-    info.image_height = JDIMENSION(image.height);
-    info.input_components = 3;
-    info.in_color_space = JCS_RGB;
-    jpeg_set_defaults(&info);
-    jpeg_set_quality(&info, 95, TRUE);
-    jpeg_start_compress(&info, TRUE);
-    std::vector<uint8_t> row(size_t(image.width) * 3);
-    while (info.next_scanline < info.image_height) {
-        for (int x = 0; x < image.width; ++x)
-            for (int k = 0; k < 3; ++k)
-                row[size_t(x) * 3 + k] = image.rgba[(size_t(info.next_scanline) * image.width + x) * 4 + k];
-        JSAMPROW rows[1] = {row.data()};
-        jpeg_write_scanlines(&info, rows, 1);
-    }
-    jpeg_finish_compress(&info);
-    jpeg_destroy_compress(&info);
-    std::fclose(file);
-}
-
 TEST(KeyerTest, ReadsJpegAsOpaqueAndKeysIt) {
-    test::TempFolder folder;
+    TempFolder folder;
     Image input = Scene(40, 30, true);
     WriteJpeg(folder.Path("shot.jpg"), input);
     Outcome run = Keyer(folder, "key " + folder.Path("shot.jpg") + " --method foreground");
@@ -268,21 +117,50 @@ struct FailureCase {
 
 class KeyerFailureTest : public ::testing::TestWithParam<FailureCase> {};
 
+// Every file of the folder with its bytes.
+std::map<std::string, std::vector<uint8_t>> Contents(const TempFolder& folder) {
+    std::map<std::string, std::vector<uint8_t>> files;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder.path()))
+        if (entry.is_regular_file() && entry.path().filename() != "stderr.txt")
+            files[entry.path().string()] = ReadBytes(entry.path().string());
+    return files;
+}
+
 TEST_P(KeyerFailureTest, ReportsTheFileAndTheReason) {
     const FailureCase& c = GetParam();
-    test::TempFolder folder;
-    Write(folder.Path("in.png"), Scene(32, 24, true));
+    TempFolder folder;
+    const Image scene = Scene(32, 24, true);
+    Write(folder.Path("in.png"), scene);
+    Write(folder.Path("in-keyed.png"), scene);  // an earlier result, given as an input
     Write(folder.Path("small.png"), Background(8, 8));
+    WriteJpeg(folder.Path("in.jpg"), scene);
+    WriteJpeg(folder.Path("big.jpg"), Scene(160, 120, true));
+    std::vector<uint8_t> jpeg = ReadBytes(folder.Path("big.jpg"));
+    jpeg.resize(jpeg.size() * 3 / 5);  // in the scan data
+    WriteBytes(folder.Path("cut.jpg"), jpeg);
+    std::vector<uint8_t> png = ReadBytes(folder.Path("in.png"));
+    png.resize(png.size() / 2);
+    WriteBytes(folder.Path("cut.png"), png);
+    WritePartialPng(folder.Path("short.png"), 32, 24, 10);
+    WritePartialPng(folder.Path("bomb.png"), 32767, 32767, 1);
     std::ofstream(folder.Path("broken.png")) << "not a picture";
-    std::ofstream(folder.Path("bad.tvk")) << "[TavRisk Settings]\nGamma=40\n";
+    std::ofstream(folder.Path("notes.txt")) << "Shoot on Tuesday\nBring the green cloth\n";
+    std::ofstream(folder.Path("other.ini")) << "[Other]\nGamma=40\n";
+    std::filesystem::create_directory(folder.Path("out"));
+    ASSERT_EQ(mkfifo(folder.Path("fifo").c_str(), 0600), 0);
     std::string arguments = c.arguments;
     for (std::string token : {"IN", "DIR"}) {
         std::string replacement = token == "IN" ? folder.Path("in.png") : folder.path();
         for (size_t at; (at = arguments.find(token)) != std::string::npos;) arguments.replace(at, token.size(), replacement);
     }
-    Outcome run = Keyer(folder, arguments);
+    const auto before = Contents(folder);
+    Outcome run = Keyer(folder, arguments, "timeout 60");
     EXPECT_EQ(run.status, c.status) << run.errors;
     EXPECT_NE(run.errors.find(c.message), std::string::npos) << run.errors;
+    // A refused command line writes nothing.
+    if (c.status == 2) {
+        EXPECT_TRUE(Contents(folder) == before);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -292,21 +170,186 @@ INSTANTIATE_TEST_SUITE_P(
         FailureCase{"noInput", "key", 2, "no input image"},
         FailureCase{"unknownOption", "key IN --fast", 2, "unknown option '--fast'"},
         FailureCase{"unknownMethod", "key IN --method glow", 2, "unknown method 'glow'"},
+        FailureCase{"hugeMethod", "key IN --method 99999999999999999999", 2, "unknown method"},
         FailureCase{"unknownSetting", "key IN --set Sharpness=3", 2, "unknown setting 'Sharpness'"},
         FailureCase{"notAnInteger", "key IN --set Gamma=high", 2, "'high' is not an integer"},
+        FailureCase{"settingBeyond64Bits", "key IN --set Gamma=99999999999999999999", 2,
+                    "--set Gamma: 99999999999999999999 is beyond"},
+        FailureCase{"regionWidthBeyond32Bits", "key IN --region 0,0,4294967297,1", 2,
+                    "--region: 4294967297 is outside 1..32767"},
+        FailureCase{"regionLeftBeyond32Bits", "key IN --region 4294967296,0,5,5", 2,
+                    "--region: 4294967296 is outside 0..32767"},
+        FailureCase{"regionNotNumbers", "key IN --region 1,2,3", 2, "--region takes X,Y,W,H"},
         FailureCase{"twoInputsOneOutput", "key IN IN -o DIR/x.png", 2, "-o takes one input only"},
         FailureCase{"missingSettings", "key IN --settings DIR/none.tvk", 2, "cannot read the settings file"},
+        FailureCase{"overwriteInput", "key IN -o IN", 2, "would overwrite the input"},
+        FailureCase{"overwriteInputByAnotherName", "key IN -o DIR/out/../in.png", 2, "would overwrite the input"},
+        FailureCase{"outputIsALaterInput", "key IN DIR/in-keyed.png", 2, "would overwrite the input"},
+        FailureCase{"outputIsTheBackground", "key IN --method 5 --background DIR/small.png -o DIR/small.png", 2,
+                    "would overwrite the input"},
+        FailureCase{"twoInputsShareAnOutput", "key IN DIR/in.jpg --outdir DIR/out", 2, "would both be written"},
+        FailureCase{"outputIsAFolder", "key IN -o DIR/out", 2, "is a folder"},
+        FailureCase{"saveSettingsIntoTheInput", "key IN --save-settings IN", 2, "would overwrite the input"},
+        FailureCase{"saveSettingsIntoTheOutput", "key IN -o DIR/o.png --save-settings DIR/o.png", 2,
+                    "is the output of"},
+        FailureCase{"saveSettingsIntoAText", "key IN --save-settings DIR/notes.txt", 2, "is not a settings file"},
+        FailureCase{"saveSettingsIntoAnotherIni", "key IN --save-settings DIR/other.ini", 2,
+                    "is not a settings file"},
+        FailureCase{"saveSettingsWithoutFolder", "key IN --save-settings DIR/nodir/s.tvk", 2, "no folder"},
         FailureCase{"missingInput", "key DIR/none.png IN", 1, "none.png: No such file"},
         FailureCase{"notAnImage", "key DIR/broken.png", 1, "broken.png: not a PNG or JPEG image"},
+        FailureCase{"folderInput", "key DIR/out", 1, "out: is a directory"},
+        FailureCase{"fifoInput", "key DIR/fifo", 1, "fifo: is not a regular file"},
+        FailureCase{"cutPng", "key DIR/cut.png", 1, "cut.png: truncated PNG"},
+        FailureCase{"pngWithFewerRows", "key DIR/short.png", 1, "short.png: truncated PNG"},
+        FailureCase{"cutJpeg", "key DIR/cut.jpg", 1, "cut.jpg: truncated or corrupt JPEG"},
+        FailureCase{"cutJpegBackground", "key IN --method 5 --background DIR/cut.jpg", 1,
+                    "cut.jpg: truncated or corrupt JPEG"},
+        FailureCase{"pngClaimingBillionPixels", "key DIR/bomb.png", 1, "exceed the budget of 600000000"},
+        FailureCase{"pixelBudget", "key IN --max-pixels 700", 1, "(--max-pixels)"},
         FailureCase{"regionOutside", "key IN --region 20,20,20,20", 1, "lies outside the 32 x 24 image"},
         FailureCase{"backgroundMissing", "key IN --method 5", 1, "needs --background"},
         FailureCase{"backgroundSize", "key IN --method 5 --background DIR/small.png", 1,
                     "small.png: the background is 8 x 8, the filtered area 32 x 24"},
-        FailureCase{"overwriteInput", "key IN -o IN", 1, "would overwrite the input"}),
+        FailureCase{"cutJpegAccepted", "key DIR/cut.jpg --accept-jpeg-warnings -o DIR/o.png", 0, ""},
+        FailureCase{"settingsWithoutSection", "key IN --settings DIR/other.ini -o DIR/o.png", 0,
+                    "other.ini: warning: no [TavRisk Settings] section"}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// Values beyond a setting's documented range are clamped wherever the keyer
+// takes them, the clamp is reported, and only the clamped value is saved.
+struct RangeCase {
+    const char* name;
+    std::string arguments;  // "DIR" stands for the folder
+    std::string file;       // the settings file's lines, when given
+    const char* report;
+    const char* key;
+    int64_t saved;
+};
+
+class KeyerRangeTest : public ::testing::TestWithParam<RangeCase> {};
+
+TEST_P(KeyerRangeTest, ClampsReportsAndSavesInRange) {
+    const RangeCase& c = GetParam();
+    TempFolder folder;
+    Write(folder.Path("in.png"), Scene(24, 16, true));
+    Write(folder.Path("back.png"), Background(24, 16));
+    std::string arguments = "key " + folder.Path("in.png") + " --background " + folder.Path("back.png") +
+                            " --save-settings " + folder.Path("saved.tvk") + " " + c.arguments;
+    if (!c.file.empty()) {
+        std::ofstream(folder.Path("s.tvk")) << "[TavRisk Settings]\n" << c.file << "\n";
+        arguments += " --settings " + folder.Path("s.tvk");
+    }
+    Outcome run = Keyer(folder, arguments);
+    ASSERT_EQ(run.status, 0) << run.errors;
+    EXPECT_NE(run.errors.find(c.report), std::string::npos) << run.errors;
+    EXPECT_EQ(platform::ReadIniInteger(folder.Path("saved.tvk").c_str(), kSettingsSection, c.key, -999), c.saved);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, KeyerRangeTest,
+    ::testing::Values(
+        RangeCase{"screenTwo", "--set ScreenColor=2", "", "--set ScreenColor=2: stored as 1", "ScreenColor", 1},
+        RangeCase{"screenNegative", "--set ScreenColor=-1", "", "--set ScreenColor=-1: stored as 0", "ScreenColor", 0},
+        RangeCase{"methodSix", "--set OutputMethod=6", "", "--set OutputMethod=6: stored as 5", "OutputMethod", 5},
+        RangeCase{"method255", "--set OutputMethod=255", "", "stored as 5", "OutputMethod", 5},
+        RangeCase{"dynamicRange", "--set DynamicRange=7", "", "--set DynamicRange=7: stored as 1", "DynamicRange", 1},
+        RangeCase{"fileMethod", "", "OutputMethod=7", "s.tvk: OutputMethod=7 stored as 5", "OutputMethod", 5},
+        RangeCase{"fileScreen", "", "ScreenColor=300", "s.tvk: ScreenColor=300 stored as 1", "ScreenColor", 1},
+        RangeCase{"fileHugeGamma", "", "Gamma=99999999999999999999",
+                  "s.tvk: Gamma=99999999999999999999 stored as 255", "Gamma", 255},
+        RangeCase{"fileChoke", "", "MatteChoke=-500", "s.tvk: MatteChoke=-500 stored as -128", "MatteChoke", -128}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// A keyer run that fails for want of room names the folder and the reason.
+// The full file systems are small ones mounted in a namespace of the run's
+// own; where the system allows no such namespace the cases are skipped.
+class KeyerRoomTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (std::system("unshare -rm true 2>/dev/null") != 0) GTEST_SKIP() << "no private mount namespaces here";
+        // Noise: the input and its result do not compress into a few blocks.
+        Image noisy = Scene(700, 600, true);
+        uint32_t seed = 12345;
+        for (size_t i = 0; i < noisy.rgba.size(); i += 4) {
+            seed = seed * 1103515245 + 12345;
+            noisy.rgba[i] = uint8_t(noisy.rgba[i] ^ (seed >> 24));
+        }
+        Write(folder_.Path("in.png"), noisy);
+        std::filesystem::create_directory(folder_.Path("small"));
+    }
+    // The keyer with a `size` file system at DIR/small; what is left in it is
+    // listed on standard error after the run, as "left: NAME".
+    Outcome KeyWithSmallDisk(const std::string& size, const std::string& arguments, const std::string& environment) {
+        const std::string small = folder_.Path("small");
+        return Keyer(folder_, arguments,
+                     environment + " unshare -rm sh -c 'mount -t tmpfs -o size=" + size + " tavrisk-test " + small +
+                         " && \"$0\" \"$@\"; status=$?; for f in " + small + "/* " + small +
+                         "/.[!.]*; do [ -e \"$f\" ] && echo \"left: $f\" >&2; done; exit $status'");
+    }
+    TempFolder folder_;
+};
+
+TEST_F(KeyerRoomTest, AFullTemporaryFolderIsNamedWithItsReasonAndLeftEmpty) {
+    Outcome run = KeyWithSmallDisk("256k", "key " + folder_.Path("in.png") + " -o " + folder_.Path("out.png"),
+                                   "TMPDIR=" + folder_.Path("small"));
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.errors.find("cannot make the working images in the temporary folder: " + folder_.Path("small") +
+                              "/tavrisk-"),
+              std::string::npos)
+        << run.errors;
+    EXPECT_NE(run.errors.find("No space left on device"), std::string::npos) << run.errors;
+    EXPECT_EQ(run.errors.find("left: "), std::string::npos) << run.errors;
+}
+
+TEST_F(KeyerRoomTest, AFullOutputDiskIsNamedAndLeavesNothing) {
+    Outcome run = KeyWithSmallDisk("64k", "key " + folder_.Path("in.png") + " --outdir " + folder_.Path("small"), "");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.errors.find("in-keyed.png: cannot write: No space left on device (ENOSPC)"), std::string::npos)
+        << run.errors;
+    EXPECT_EQ(run.errors.find("left: "), std::string::npos) << run.errors;
+}
+
+TEST(KeyerTest, AnUnusableTemporaryFolderIsNamedWithItsReason) {
+    TempFolder folder;
+    Write(folder.Path("in.png"), Scene(700, 600, true));  // large enough for file-backed buffers
+    Outcome run = Keyer(folder, "key " + folder.Path("in.png"), "TMPDIR=" + folder.Path("none"));
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.errors.find("temporary folder: " + folder.Path("none") + ": No such file or directory"),
+              std::string::npos)
+        << run.errors;
+}
+
+// Files that claim a size their data cannot fill are refused before the
+// pixels are allocated: the keyer gets through them within an address space
+// far smaller than the claimed image. (Sanitized builds reserve more address
+// space than that for themselves.)
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+TEST(KeyerTest, FilesClaimingHugeSizesAreRefusedWithinLittleMemory) {
+    TempFolder folder;
+    WritePartialPng(folder.Path("tallpng.png"), 20000, 20000, 2);  // 1.6 GB of pixels claimed
+    WriteJpeg(folder.Path("small.jpg"), Scene(64, 48, true));
+    std::vector<uint8_t> jpeg = ReadBytes(folder.Path("small.jpg"));
+    for (size_t i = 0; i + 9 < jpeg.size(); ++i)
+        if (jpeg[i] == 0xFF && jpeg[i + 1] == 0xC0) {  // the frame header: height, then width
+            jpeg[i + 5] = jpeg[i + 7] = 20000 >> 8;
+            jpeg[i + 6] = jpeg[i + 8] = 20000 & 0xFF;
+            break;
+        }
+    WriteBytes(folder.Path("talljpg.jpg"), jpeg);
+    Write(folder.Path("fine.png"), Scene(64, 48, true));
+    Outcome run = Keyer(folder, "key " + folder.Path("tallpng.png") + " " + folder.Path("talljpg.jpg") + " " +
+                                    folder.Path("fine.png"),
+                        "ulimit -v 1000000 &&");
+    EXPECT_EQ(run.status, 1) << run.errors;
+    EXPECT_NE(run.errors.find("tallpng.png: truncated PNG"), std::string::npos) << run.errors;
+    EXPECT_NE(run.errors.find("talljpg.jpg: truncated or corrupt JPEG"), std::string::npos) << run.errors;
+    EXPECT_TRUE(std::filesystem::exists(folder.Path("fine-keyed.png")));
+}
+#endif
+
 TEST(KeyerTest, AFailedInputDoesNotStopTheOthers) {
-    test::TempFolder folder;
+    TempFolder folder;
     Write(folder.Path("good.png"), Scene(20, 20, true));
     Outcome run = Keyer(folder, "key " + folder.Path("missing.png") + " " + folder.Path("good.png"));
     EXPECT_EQ(run.status, 1);
@@ -315,7 +358,7 @@ TEST(KeyerTest, AFailedInputDoesNotStopTheOthers) {
 }
 
 TEST(KeyerTest, ANewerSettingsFileIsReportedAndStillRead) {
-    test::TempFolder folder;
+    TempFolder folder;
     Write(folder.Path("in.png"), Scene(20, 20, true));
     std::ofstream(folder.Path("new.tvk")) << "[TavRisk Settings]\nVersion=2\nOutputMethod=3\n";
     Outcome run = Keyer(folder, "key " + folder.Path("in.png") + " --settings " + folder.Path("new.tvk"));
@@ -328,33 +371,3 @@ TEST(KeyerTest, ANewerSettingsFileIsReportedAndStillRead) {
 }  // namespace
 }  // namespace tav
 
-namespace tav {
-namespace {
-
-TEST(ImageReadTest, GreyAndGreyWithAlphaPngsBecomeRgba) {
-    test::TempFolder folder;
-    for (bool alpha : {false, true}) {
-        png_image png{};
-        png.version = PNG_IMAGE_VERSION;
-        png.width = 3;
-        png.height = 2;
-        png.format = alpha ? PNG_FORMAT_GA : PNG_FORMAT_GRAY;
-        const uint8_t grey[] = {0, 0, 128, 7, 255, 255, 10, 1, 20, 2, 30, 3};
-        const uint8_t plain[] = {0, 128, 255, 10, 20, 30};
-        std::string path = folder.Path(alpha ? "ga.png" : "g.png");
-        ASSERT_TRUE(png_image_write_to_file(&png, path.c_str(), 0, alpha ? grey : plain, 0, nullptr));
-        Image image = Read(path);
-        ASSERT_EQ(image.rgba.size(), 24u);
-        EXPECT_EQ(image.hadAlpha, alpha);
-        for (int i = 0; i < 6; ++i) {
-            uint8_t v = alpha ? grey[2 * i] : plain[i];
-            EXPECT_EQ(image.rgba[4 * i], v);
-            EXPECT_EQ(image.rgba[4 * i + 1], v);
-            EXPECT_EQ(image.rgba[4 * i + 2], v);
-            EXPECT_EQ(image.rgba[4 * i + 3], alpha ? grey[2 * i + 1] : 255);
-        }
-    }
-}
-
-}  // namespace
-}  // namespace tav

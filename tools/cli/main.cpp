@@ -6,14 +6,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <strings.h>
-
-#include <cerrno>
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -22,232 +17,24 @@
 #include "host/host_interface.h"
 #include "host/parameters.h"
 #include "platform/clipboard.h"
-#include "platform/module.h"
-#include "resources/strings.h"
+#include "platform/file_mapping.h"
 #include "tools/cli/image_io.h"
+#include "tools/cli/interrupt.h"
+#include "tools/cli/options.h"
+#include "tools/cli/plan.h"
+#include "tools/cli/settings.h"
 #include "tools/testhost/test_host.h"
-#include "ui/settings_file.h"
 
 namespace tav::cli {
 namespace {
 
-constexpr const char* kVersion = "1.0.0";
-
-constexpr const char* kMethodNames[kOutputMethodCount] = {
-    "foreground-transparency", "foreground", "matte-transparency", "matte", "transparency", "background"};
-
-const char* const kUsage =
-    "Usage: tavrisk key INPUT... [-o OUTPUT | --outdir DIR] [options]\n"
-    "\n"
-    "Keys each INPUT (PNG or JPEG) off its blue or green screen and writes an\n"
-    "8-bit RGBA PNG; by default NAME-keyed.png beside the input.\n"
-    "\n"
-    "Options:\n"
-    "  -o, --output FILE      output file (one input only)\n"
-    "  --outdir DIR           write NAME-keyed.png into DIR\n"
-    "  --method N|NAME        0 foreground-transparency (default), 1 foreground,\n"
-    "                         2 matte-transparency, 3 matte, 4 transparency,\n"
-    "                         5 background\n"
-    "  --screen auto|blue|green\n"
-    "                         backing screen colour; without it, the settings'\n"
-    "                         ScreenColor when they give one, else detected\n"
-    "  --settings FILE.tvk    load settings from a settings file\n"
-    "  --set KEY=VALUE        set one setting (repeatable; after --settings)\n"
-    "  --save-settings FILE.tvk\n"
-    "                         write the effective settings to a settings file\n"
-    "  --background FILE      background picture for method 5 (size of the\n"
-    "                         filtered area)\n"
-    "  --region X,Y,W,H       key only this rectangle; the rest stays as it was\n"
-    "  --quiet                no progress bar\n"
-    "  --timings              report decode, run and encode times and peak memory\n"
-    "  --help, --version\n";
-
-struct Options {
-    std::vector<std::string> inputs;
-    std::string output, outdir;
-    std::optional<int> method;
-    std::optional<int> screen;  // -1: auto
-    std::string settings, saveSettings, background;
-    std::vector<std::pair<std::string, int64_t>> sets;
-    bool region = false;
-    int regionX = 0, regionY = 0, regionW = 0, regionH = 0;
-    bool quiet = false;
-    bool timings = false;
-};
-
-int UsageError(const std::string& message) {
-    std::fprintf(stderr, "tavrisk: %s\nTry 'tavrisk --help'.\n", message.c_str());
-    return 2;
+bool Fail(const std::string& file, const std::string& why) {
+    std::fprintf(stderr, "tavrisk: %s: %s\n", file.c_str(), why.c_str());
+    return false;
 }
 
-bool ParseInt(const std::string& text, int64_t* value) {
-    if (text.empty()) return false;
-    char* end = nullptr;
-    errno = 0;
-    long long v = std::strtoll(text.c_str(), &end, 10);
-    if (errno != 0 || *end != '\0') return false;
-    *value = v;
-    return true;
-}
-
-// Parses the command line; returns -1 to go on, or an exit code.
-int ParseArguments(int argc, char** argv, Options* o) {
-    if (argc >= 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
-        std::fputs(kUsage, stdout);
-        return 0;
-    }
-    if (argc >= 2 && std::strcmp(argv[1], "--version") == 0) {
-        std::printf("tavrisk %s\n", kVersion);
-        return 0;
-    }
-    if (argc < 2 || std::strcmp(argv[1], "key") != 0) return UsageError("expected the command 'key'");
-    for (int i = 2; i < argc; ++i) {
-        std::string arg = argv[i];
-        auto value = [&](std::string* out) {
-            if (i + 1 >= argc) return false;
-            *out = argv[++i];
-            return true;
-        };
-        std::string v;
-        if (arg == "--help" || arg == "-h") {
-            std::fputs(kUsage, stdout);
-            return 0;
-        } else if (arg == "--version") {
-            std::printf("tavrisk %s\n", kVersion);
-            return 0;
-        } else if (arg == "-o" || arg == "--output") {
-            if (!value(&o->output)) return UsageError(arg + " needs a file name");
-        } else if (arg == "--outdir") {
-            if (!value(&o->outdir)) return UsageError("--outdir needs a folder");
-        } else if (arg == "--method") {
-            if (!value(&v)) return UsageError("--method needs a number or a name");
-            int64_t n;
-            int found = -1;
-            if (ParseInt(v, &n) && n >= 0 && n < kOutputMethodCount) found = int(n);
-            for (int m = 0; m < kOutputMethodCount; ++m)
-                if (v == kMethodNames[m]) found = m;
-            if (found < 0) return UsageError("unknown method '" + v + "'");
-            o->method = found;
-        } else if (arg == "--screen") {
-            if (!value(&v)) return UsageError("--screen needs auto, blue or green");
-            if (v == "auto") o->screen = -1;
-            else if (v == "blue") o->screen = 0;
-            else if (v == "green") o->screen = 1;
-            else return UsageError("--screen takes auto, blue or green, not '" + v + "'");
-        } else if (arg == "--settings") {
-            if (!value(&o->settings)) return UsageError("--settings needs a file");
-        } else if (arg == "--save-settings") {
-            if (!value(&o->saveSettings)) return UsageError("--save-settings needs a file");
-        } else if (arg == "--set") {
-            if (!value(&v)) return UsageError("--set needs KEY=VALUE");
-            size_t eq = v.find('=');
-            int64_t n;
-            if (eq == std::string::npos || eq == 0) return UsageError("--set needs KEY=VALUE, not '" + v + "'");
-            if (!ParseInt(v.substr(eq + 1), &n))
-                return UsageError("--set " + v.substr(0, eq) + ": '" + v.substr(eq + 1) + "' is not an integer");
-            o->sets.emplace_back(v.substr(0, eq), n);
-        } else if (arg == "--background") {
-            if (!value(&o->background)) return UsageError("--background needs a file");
-        } else if (arg == "--region") {
-            if (!value(&v)) return UsageError("--region needs X,Y,W,H");
-            int x, y, w, h;
-            char tail;
-            if (std::sscanf(v.c_str(), "%d,%d,%d,%d%c", &x, &y, &w, &h, &tail) != 4 || x < 0 || y < 0 ||
-                w <= 0 || h <= 0)
-                return UsageError("--region takes X,Y,W,H with W and H above 0, not '" + v + "'");
-            o->region = true;
-            o->regionX = x;
-            o->regionY = y;
-            o->regionW = w;
-            o->regionH = h;
-        } else if (arg == "--quiet" || arg == "-q") {
-            o->quiet = true;
-        } else if (arg == "--timings") {
-            o->timings = true;
-        } else if (arg.size() > 1 && arg[0] == '-') {
-            return UsageError("unknown option '" + arg + "'");
-        } else {
-            o->inputs.push_back(arg);
-        }
-    }
-    if (o->inputs.empty()) return UsageError("no input image");
-    if (!o->output.empty() && !o->outdir.empty()) return UsageError("-o and --outdir exclude each other");
-    if (!o->output.empty() && o->inputs.size() > 1) return UsageError("-o takes one input only; use --outdir");
-    return -1;
-}
-
-std::string OutputPath(const Options& o, const std::string& input) {
-    if (!o.output.empty()) return o.output;
-    size_t slash = input.find_last_of('/');
-    std::string folder = slash == std::string::npos ? "" : input.substr(0, slash + 1);
-    std::string name = slash == std::string::npos ? input : input.substr(slash + 1);
-    size_t dot = name.find_last_of('.');
-    if (dot != std::string::npos && dot > 0) name = name.substr(0, dot);
-    if (!o.outdir.empty()) folder = o.outdir + "/";
-    return folder + name + "-keyed.png";
-}
-
-bool SameFile(const std::string& a, const std::string& b) {
-    struct stat sa, sb;
-    return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
-           sa.st_ino == sb.st_ino;
-}
-
-// The settings every input starts from: defaults, the settings file, then
-// the --set values. Reports clamped values once.
-struct BaseSettings {
-    ParameterRecord record;
-    bool screenGiven = false;  // the file or a --set named ScreenColor
-};
-
-bool SettingsFileNamesScreen(const std::string& path) {
-    // A file that sets ScreenColor changes the record's value whatever it was:
-    // read it over two different starting values and compare.
-    ParameterRecord a{}, b{};
-    a.ScreenColor = 0;
-    b.ScreenColor = 1;
-    bool newer;
-    ReadSettingsFile(path.c_str(), &a, &newer);
-    ReadSettingsFile(path.c_str(), &b, &newer);
-    return a.ScreenColor == b.ScreenColor;
-}
-
-bool LoadBaseSettings(const Options& o, BaseSettings* base) {
-    std::memset(&base->record, 0, sizeof base->record);
-    SetParameterDefaults(&base->record);
-    if (!o.settings.empty()) {
-        struct stat st;
-        bool newer = false;
-        if (stat(o.settings.c_str(), &st) != 0 || !S_ISREG(st.st_mode) ||
-            !ReadSettingsFile(o.settings.c_str(), &base->record, &newer)) {
-            std::fprintf(stderr, "tavrisk: %s: cannot read the settings file\n", o.settings.c_str());
-            return false;
-        }
-        if (newer) {
-            char text[256];
-            platform::LoadStringResource(platform::ThisModule(), IDS_NEWER_VERSION, text, sizeof text);
-            std::fprintf(stderr, "tavrisk: %s: %s\n", o.settings.c_str(), text);
-        }
-        base->screenGiven = SettingsFileNamesScreen(o.settings);
-    }
-    for (const auto& [key, value] : o.sets) {
-        int64_t stored = 0;
-        switch (ApplySettingsValue(&base->record, key, value, &stored)) {
-            case SettingsKeyResult::Unknown:
-                std::fprintf(stderr, "tavrisk: --set: unknown setting '%s'\n", key.c_str());
-                return false;
-            case SettingsKeyResult::Clamped:
-                std::fprintf(stderr, "tavrisk: --set %s=%lld: stored as %lld\n", key.c_str(),
-                             static_cast<long long>(value), static_cast<long long>(stored));
-                break;
-            case SettingsKeyResult::Stored:
-                break;
-        }
-        if (strcasecmp(key.c_str(), "ScreenColor") == 0) base->screenGiven = true;
-    }
-    if (o.method) base->record.OutputMethod = uint8_t(*o.method);
-    if (o.screen && *o.screen >= 0) base->record.ScreenColor = uint8_t(*o.screen);
-    return true;
+double Seconds(std::chrono::steady_clock::time_point from) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - from).count();
 }
 
 // A packed 24-bit bottom-up picture of the background, for the clipboard.
@@ -293,156 +80,186 @@ void ShowProgress(int32_t done, int32_t total, void* context) {
                  "##############################", 30 - filled, "", percent);
 }
 
-double Seconds(std::chrono::steady_clock::time_point from) {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - from).count();
-}
-
-// The background picture for method 5, read on first need.
-struct Background {
-    bool tried = false;
-    bool read = false;
-    Image picture;
-    std::string error;
+// What a run needs besides each input: the settings, the background picture
+// (read once, on first need) and whether the settings have been saved.
+struct Batch {
+    explicit Batch(const Options& o) : options(o) {}
+    const Options& options;
+    BaseSettings base{};
+    bool backgroundTried = false;
+    bool backgroundRead = false;
+    Image background;
+    std::string backgroundError;
+    bool settingsSaved = false;
+    bool settingsFailed = false;
 };
 
-// Keys one input; false (with a message) when it failed.
-bool KeyOne(const Options& o, const BaseSettings& base, const std::string& input, Background* background,
-            bool* savedSettings) {
-    auto fail = [&](const std::string& file, const std::string& why) {
-        std::fprintf(stderr, "tavrisk: %s: %s\n", file.c_str(), why.c_str());
-        return false;
-    };
-    const std::string output = OutputPath(o, input);
-    if (SameFile(input, output)) return fail(input, "the output " + output + " would overwrite the input");
-
-    auto start = std::chrono::steady_clock::now();
+// One input on its way through the keyer.
+struct Job {
+    std::string input, output;
     Image image;
+    Region area;  // the filtered area
+    ParameterRecord settings;
+    double decodeSeconds = 0, runSeconds = 0, encodeSeconds = 0;
+};
+
+bool Read(const Batch& batch, Job* job) {
+    auto start = std::chrono::steady_clock::now();
     std::string error;
-    if (!ReadImage(input, &image, &error)) return fail(input, error);
-    double decodeSeconds = Seconds(start);
-
-    int left = 0, top = 0, width = image.width, height = image.height;
-    if (o.region) {
-        if (int64_t(o.regionX) + o.regionW > image.width || int64_t(o.regionY) + o.regionH > image.height)
-            return fail(input, "the region " + std::to_string(o.regionX) + "," + std::to_string(o.regionY) +
-                                   "," + std::to_string(o.regionW) + "," + std::to_string(o.regionH) +
-                                   " lies outside the " + std::to_string(image.width) + " x " +
-                                   std::to_string(image.height) + " image");
-        left = o.regionX;
-        top = o.regionY;
-        width = o.regionW;
-        height = o.regionH;
+    if (!ReadImage(job->input, batch.options.read, &job->image, &error)) return Fail(job->input, error);
+    job->decodeSeconds = Seconds(start);
+    const Image& image = job->image;
+    job->area = Region{0, 0, image.width, image.height};
+    if (const auto& r = batch.options.region) {
+        if (int64_t(r->x) + r->width > image.width || int64_t(r->y) + r->height > image.height)
+            return Fail(job->input, "the region " + std::to_string(r->x) + "," + std::to_string(r->y) + "," +
+                                        std::to_string(r->width) + "," + std::to_string(r->height) +
+                                        " lies outside the " + std::to_string(image.width) + " x " +
+                                        std::to_string(image.height) + " image");
+        job->area = *r;
     }
+    return true;
+}
 
-    ParameterRecord settings = base.record;
-    bool detect = o.screen ? *o.screen < 0 : !base.screenGiven;
-    if (detect) {
-        const uint8_t* first = &image.rgba[(size_t(top) * image.width + left) * 4];
-        const int64_t count = int64_t(width) * height;
-        if (width == image.width) {
-            // Whole rows lie one after the other: no copy needed.
-            settings.ScreenColor = uint8_t(ScreenColorOf(first, count, 4));
-        } else {
-            std::vector<uint8_t> area;
-            area.reserve(size_t(count) * 4);
-            for (int y = 0; y < height; ++y) {
-                const uint8_t* row = first + size_t(y) * image.width * 4;
-                area.insert(area.end(), row, row + size_t(width) * 4);
-            }
-            settings.ScreenColor = uint8_t(ScreenColorOf(area.data(), count, 4));
-        }
+// The settings of this input: the batch's, with the screen detected from
+// the filtered area unless the command line or the settings named it.
+void Detect(const Batch& batch, Job* job) {
+    job->settings = batch.base.record;
+    const Options& o = batch.options;
+    if (o.screen ? *o.screen >= 0 : batch.base.screenGiven) return;
+    const Image& image = job->image;
+    const Region& a = job->area;
+    const uint8_t* first = &image.rgba[(size_t(a.y) * image.width + a.x) * 4];
+    const int64_t count = int64_t(a.width) * a.height;
+    if (a.width == image.width) {
+        // Whole rows lie one after the other: no copy needed.
+        job->settings.ScreenColor = uint8_t(ScreenColorOf(first, count, 4));
+        return;
     }
-
-    if (settings.OutputMethod == kOutputBackground) {
-        if (o.background.empty()) return fail(input, "method 5 (background) needs --background FILE");
-        // Read once for all the inputs.
-        if (!background->tried) {
-            background->tried = true;
-            background->read = ReadImage(o.background, &background->picture, &background->error);
-        }
-        if (!background->read) return fail(o.background, background->error);
-        const Image& picture = background->picture;
-        if (picture.width != width || picture.height != height)
-            return fail(o.background, "the background is " + std::to_string(picture.width) + " x " +
-                                          std::to_string(picture.height) + ", the filtered area " +
-                                          std::to_string(width) + " x " + std::to_string(height));
-        std::vector<uint8_t> dib = PackedDib(picture);
-        platform::SetClipboardDib(dib.data(), dib.size());
+    std::vector<uint8_t> area;
+    area.reserve(size_t(count) * 4);
+    for (int y = 0; y < a.height; ++y) {
+        const uint8_t* row = first + size_t(y) * image.width * 4;
+        area.insert(area.end(), row, row + size_t(a.width) * 4);
     }
+    job->settings.ScreenColor = uint8_t(ScreenColorOf(area.data(), count, 4));
+}
 
-    if (!o.saveSettings.empty() && !*savedSettings) {
-        *savedSettings = true;
-        if (!WriteSettingsFile(o.saveSettings.c_str(), settings))
-            std::fprintf(stderr, "tavrisk: %s: cannot write the settings file\n", o.saveSettings.c_str());
+// Puts the background picture on the clipboard for method 5.
+bool PrepareBackground(Batch* batch, const Job& job) {
+    const Options& o = batch->options;
+    if (o.background.empty()) return Fail(job.input, "method 5 (background) needs --background FILE");
+    if (!batch->backgroundTried) {
+        batch->backgroundTried = true;
+        batch->backgroundRead = ReadImage(o.background, o.read, &batch->background, &batch->backgroundError);
     }
+    if (!batch->backgroundRead) return Fail(o.background, batch->backgroundError);
+    const Image& picture = batch->background;
+    if (picture.width != job.area.width || picture.height != job.area.height)
+        return Fail(o.background, "the background is " + std::to_string(picture.width) + " x " +
+                                      std::to_string(picture.height) + ", the filtered area " +
+                                      std::to_string(job.area.width) + " x " + std::to_string(job.area.height));
+    std::vector<uint8_t> dib = PackedDib(picture);
+    platform::SetClipboardDib(dib.data(), dib.size());
+    return true;
+}
 
+// Why the plug-in could not key the image.
+std::string RunFailure(int16_t result) {
+    if (result != memFullErr) return "keying failed (result " + std::to_string(result) + ")";
+    const char* why = platform::LastTempFileError();
+    if (*why != '\0') return std::string("cannot make the working images in the temporary folder: ") + why;
+    return "not enough memory to key this image";
+}
+
+// Keys the image in place through the plug-in.
+bool Run(const Batch& batch, Job* job) {
     testing::TestHost host(ENTRYPOINT);
-    host.SetImage(image.width, image.height, 4, std::move(image.rgba));
-    host.SetFilterRect(left, top, left + width, top + height);
-    host.SetFilterCase(o.region ? filterCaseEditableTransparencyWithSelection
-                                : filterCaseEditableTransparencyNoSelection);
+    const Region& a = job->area;
+    const int width = job->image.width, height = job->image.height;
+    host.SetImage(width, height, 4, std::move(job->image.rgba));
+    host.SetFilterRect(a.x, a.y, a.x + a.width, a.y + a.height);
+    host.SetFilterCase(batch.options.region ? filterCaseEditableTransparencyWithSelection
+                                            : filterCaseEditableTransparencyNoSelection);
     ProgressBar bar;
-    bar.enabled = !o.quiet && isatty(STDERR_FILENO);
-    bar.label = input;
+    bar.enabled = !batch.options.quiet && isatty(STDERR_FILENO);
+    bar.label = job->input;
     host.progressListener = ShowProgress;
     host.progressContext = &bar;
 
-    start = std::chrono::steady_clock::now();
+    platform::ClearTempFileError();
+    auto start = std::chrono::steady_clock::now();
     int16_t result = host.Call(filterSelectorParameters);
     if (result == noErr) {
         ParameterRecord* record = GetParameters(&host.record());
-        std::memcpy(record, &settings, sizeof settings);
+        std::memcpy(record, &job->settings, sizeof job->settings);
         record->ShowDialog = 0;
         result = host.RunFilter(false);
     }
-    double runSeconds = Seconds(start);
+    job->runSeconds = Seconds(start);
     if (bar.enabled && bar.lastShown >= 0) std::fputs("\n", stderr);
-    if (result != noErr) {
-        return fail(input, result == memFullErr ? std::string("not enough memory to key this image")
-                                                : "keying failed (result " + std::to_string(result) + ")");
-    }
+    job->image.rgba = host.TakeImage();
+    if (result != noErr) return Fail(job->input, RunFailure(result));
+    return true;
+}
 
-    start = std::chrono::steady_clock::now();
-    Image keyed;
-    keyed.width = host.width();
-    keyed.height = host.height();
-    keyed.rgba = host.TakeImage();
-    if (!WritePng(output, keyed, &error)) return fail(output, error);
-    double encodeSeconds = Seconds(start);
-
+bool Write(const Options& o, Job* job) {
+    auto start = std::chrono::steady_clock::now();
+    std::string error;
+    if (!WritePng(job->output, job->image, &error)) return Fail(job->output, error);
+    job->encodeSeconds = Seconds(start);
     if (o.timings) {
         rusage usage{};
         getrusage(RUSAGE_SELF, &usage);
         std::fprintf(stderr, "%s: decode %.3f s, run %.3f s, encode %.3f s, peak memory %ld MiB\n",
-                     input.c_str(), decodeSeconds, runSeconds, encodeSeconds, usage.ru_maxrss / 1024);
+                     job->input.c_str(), job->decodeSeconds, job->runSeconds, job->encodeSeconds,
+                     usage.ru_maxrss / 1024);
     }
     return true;
+}
+
+// The settings file is written once, with the settings of the first input
+// that got as far as keying (its detected screen included), or the batch's.
+void SaveSettingsOnce(Batch* batch, const ParameterRecord& settings) {
+    if (batch->options.saveSettings.empty() || batch->settingsSaved) return;
+    batch->settingsSaved = true;
+    if (!SaveSettings(batch->options.saveSettings, settings)) batch->settingsFailed = true;
+}
+
+bool KeyOne(Batch* batch, const std::string& input, const std::string& output) {
+    Job job;
+    job.input = input;
+    job.output = output;
+    if (!Read(*batch, &job)) return false;
+    Detect(*batch, &job);
+    if (job.settings.OutputMethod == kOutputBackground && !PrepareBackground(batch, job)) return false;
+    SaveSettingsOnce(batch, job.settings);
+    return Run(*batch, &job) && Write(batch->options, &job);
 }
 
 }  // namespace
 
 int Main(int argc, char** argv) {
+    InstallInterruptCleanup();
     // Each input gets a host of its own; the handles it was given go when it does.
     testing::TestHost::SetHandleDisposer(DisposeMacHandle);
     Options options;
-    int code = ParseArguments(argc, argv, &options);
-    if (code >= 0) return code;
-    BaseSettings base;
-    if (!LoadBaseSettings(options, &base)) return 2;
+    if (int code = ParseArguments(argc, argv, &options); code >= 0) return code;
     if (!options.outdir.empty()) {
         struct stat st;
         if (stat(options.outdir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
             return UsageError("--outdir " + options.outdir + " is not a folder");
     }
-    bool savedSettings = false;
-    Background background;
+    Batch batch(options);
+    if (!LoadBaseSettings(options, &batch.base)) return 2;
+    const Plan plan = PlanOutputs(options);
+    if (plan.code >= 0) return plan.code;
+
     int failures = 0;
-    for (const std::string& input : options.inputs)
-        if (!KeyOne(options, base, input, &background, &savedSettings)) ++failures;
-    if (!options.saveSettings.empty() && !savedSettings &&
-        !WriteSettingsFile(options.saveSettings.c_str(), base.record))
-        std::fprintf(stderr, "tavrisk: %s: cannot write the settings file\n", options.saveSettings.c_str());
-    return failures == 0 ? 0 : 1;
+    for (size_t i = 0; i < options.inputs.size(); ++i)
+        if (!KeyOne(&batch, options.inputs[i], plan.outputs[i])) ++failures;
+    SaveSettingsOnce(&batch, batch.base.record);
+    return failures == 0 && !batch.settingsFailed ? 0 : 1;
 }
 
 }  // namespace tav::cli

@@ -99,7 +99,7 @@ int main(int argc, char** argv) {
     std::string error;
     if (argc == 4 && std::strcmp(argv[1], "--to-raw") == 0) {
         tav::cli::Image image;
-        if (!tav::cli::ReadImage(argv[2], &image, &error)) {
+        if (!tav::cli::ReadImage(argv[2], {}, &image, &error)) {
             std::fprintf(stderr, "samplegen: %s: %s\n", argv[2], error.c_str());
             return 1;
         }

@@ -1,0 +1,203 @@
+#include "tests/keyer_support.h"
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+
+#include <jpeglib.h>
+
+#include "engine/matte_table.h"
+#include "tests/reference.h"
+
+namespace tav::test {
+
+Outcome Keyer(const TempFolder& folder, const std::string& arguments, const std::string& wrapper) {
+    std::string errors = folder.Path("stderr.txt");
+    std::string command = wrapper + " " + std::string(TAVRISK_KEYER) + " " + arguments + " 2>" + errors + " >/dev/null";
+    int raw = std::system(command.c_str());
+    std::ifstream in(errors);
+    return Outcome{WIFEXITED(raw) ? WEXITSTATUS(raw) : WIFSIGNALED(raw) ? 128 + WTERMSIG(raw) : -1,
+                   std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>())};
+}
+
+Image Scene(int width, int height, bool green) {
+    Image image;
+    image.width = width;
+    image.height = height;
+    image.rgba = MakeImage(width, height, 4, [=](int x, int y, int p) {
+        if (p == 3) return 255 - (x % 7) * 20;
+        if (y < 2) return 255;
+        int screen[3] = {25, green ? 215 : 45, green ? 40 : 220};
+        int subject[3] = {200 - (y % 9), 140 + (x % 13), 110};
+        int dx = x - width / 2, dy = y - height / 2, r = width / 3;
+        int d2 = dx * dx + dy * dy;
+        int mix = d2 < r * r ? 255 : d2 < r * r + 6 * width ? 255 - 255 * (d2 - r * r) / (6 * width) : 0;
+        if (x == width / 6 && y > height / 4) mix = 170;
+        if (x > width * 4 / 5 && y > height * 2 / 3) mix = 100;
+        return screen[p] + (subject[p] - screen[p]) * mix / 255;
+    });
+    return image;
+}
+
+Image Background(int width, int height) {
+    Image image;
+    image.width = width;
+    image.height = height;
+    image.rgba = MakeImage(width, height, 4, [](int x, int y, int p) {
+        return p == 3 ? 255 : p == 0 ? x * 3 : p == 1 ? y * 5 : 90;
+    });
+    return image;
+}
+
+void Write(const std::string& path, const Image& image) {
+    std::string error;
+    ASSERT_TRUE(cli::WritePng(path, image, &error)) << error;
+}
+
+Image Read(const std::string& path) {
+    Image image;
+    std::string error;
+    EXPECT_TRUE(cli::ReadImage(path, {}, &image, &error)) << path << ": " << error;
+    return image;
+}
+
+Image Expected(const Image& input, const ParameterRecord& settings, int left, int top, int w, int h,
+               const Image* background) {
+    std::vector<uint8_t> rgb(size_t(w) * h * 3);
+    int cl = w, ct = h, cr = 0, cb = 0;
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            const uint8_t* px = &input.rgba[((size_t(y) + top) * input.width + x + left) * 4];
+            std::copy(px, px + 3, &rgb[(size_t(y) * w + x) * 3]);
+            if ((px[0] & px[1] & px[2]) != 255) {
+                cl = std::min(cl, x);
+                ct = std::min(ct, y);
+                cr = std::max(cr, x + 1);
+                cb = std::max(cb, y + 1);
+            }
+        }
+    if (cr == 0) cl = cr = w, ct = cb = h;
+    int lo = 255, hi = 0;
+    const bool green = settings.ScreenColor != 0;
+    for (size_t i = 0; i < rgb.size(); i += 3) {
+        int s = green ? rgb[i + 1] : rgb[i + 2], o = green ? rgb[i + 2] : rgb[i + 1];
+        int a = 255 - std::clamp((2 * s - o - rgb[i]) / 2, 0, 255);
+        lo = std::min(lo, a);
+        hi = std::max(hi, a);
+    }
+    std::vector<int32_t> table(256);
+    ComputeMatteTable(table.data(), settings.ForceBlack, settings.ForceWhite, settings.Gamma,
+                      settings.DynamicRange != 0, lo, hi);
+    reference::WorkerResult r = reference::RunWorker(settings, table.data(), rgb, w, h, cl, ct, cr, cb);
+    Image out = input;
+    const int m = settings.OutputMethod;
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            size_t i = size_t(y) * w + x;
+            uint8_t* px = &out.rgba[((size_t(y) + top) * input.width + x + left) * 4];
+            const uint8_t mv = r.final[i];
+            const uint8_t* fg = &r.foreground[3 * i];
+            if (m == 5) {
+                const uint8_t* b = &background->rgba[i * 4];
+                for (int k = 0; k < 3; ++k) px[k] = uint8_t(b[k] + (fg[k] - b[k]) * mv / 255);
+                continue;
+            }
+            for (int k = 0; k < 3; ++k) {
+                if (m == 2 || m == 3) px[k] = mv;
+                else if (m == 0 || m == 1) px[k] = fg[k];
+            }
+            if (m == 0 || m == 2 || m == 4) px[3] = mv;
+        }
+    return out;
+}
+
+ParameterRecord DefaultSettings() {
+    ParameterRecord p{};
+    SetParameterDefaults(&p);
+    p.ShowDialog = 0;
+    return p;
+}
+
+
+void WriteJpeg(const std::string& path, const Image& image) {
+    jpeg_compress_struct info;
+    jpeg_error_mgr error;
+    info.err = jpeg_std_error(&error);
+    jpeg_create_compress(&info);
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    jpeg_stdio_dest(&info, file);
+    info.image_width = JDIMENSION(image.width);
+    info.image_height = JDIMENSION(image.height);
+    info.input_components = 3;
+    info.in_color_space = JCS_RGB;
+    jpeg_set_defaults(&info);
+    jpeg_set_quality(&info, 95, TRUE);
+    jpeg_start_compress(&info, TRUE);
+    std::vector<uint8_t> row(size_t(image.width) * 3);
+    while (info.next_scanline < info.image_height) {
+        for (int x = 0; x < image.width; ++x)
+            for (int k = 0; k < 3; ++k)
+                row[size_t(x) * 3 + k] = image.rgba[(size_t(info.next_scanline) * image.width + x) * 4 + k];
+        JSAMPROW rows[1] = {row.data()};
+        jpeg_write_scanlines(&info, rows, 1);
+    }
+    jpeg_finish_compress(&info);
+    jpeg_destroy_compress(&info);
+    std::fclose(file);
+}
+
+
+void WritePartialPng(const std::string& path, int width, int height, int rows) {
+    std::vector<uint8_t> raw;
+    for (int y = 0; y < rows; ++y) {
+        raw.push_back(0);  // no filter
+        for (int x = 0; x < width; ++x) {
+            raw.push_back(uint8_t(30 + x));
+            raw.push_back(uint8_t(200 - y));
+            raw.push_back(40);
+        }
+    }
+    uLongf packedSize = compressBound(uLong(raw.size()));
+    std::vector<uint8_t> packed(packedSize);
+    ASSERT_EQ(compress(packed.data(), &packedSize, raw.data(), uLong(raw.size())), Z_OK);
+    packed.resize(packedSize);
+    std::vector<uint8_t> file = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    auto chunk = [&](const char* type, const std::vector<uint8_t>& data) {
+        auto put32 = [&](uint32_t v) {
+            for (int s = 24; s >= 0; s -= 8) file.push_back(uint8_t(v >> s));
+        };
+        put32(uint32_t(data.size()));
+        const size_t start = file.size();
+        file.insert(file.end(), type, type + 4);
+        file.insert(file.end(), data.begin(), data.end());
+        put32(uint32_t(crc32(0, file.data() + start, uInt(file.size() - start))));
+    };
+    std::vector<uint8_t> header(13, 0);
+    for (int i = 0; i < 4; ++i) {
+        header[i] = uint8_t(uint32_t(width) >> (24 - 8 * i));
+        header[4 + i] = uint8_t(uint32_t(height) >> (24 - 8 * i));
+    }
+    header[8] = 8;  // bits a sample
+    header[9] = 2;  // RGB
+    chunk("IHDR", header);
+    chunk("IDAT", packed);
+    chunk("IEND", {});
+    WriteBytes(path, file);
+}
+
+std::vector<uint8_t> ReadBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+}
+
+}  // namespace tav::test

@@ -1,0 +1,52 @@
+// Helpers of the keyer's end-to-end tests: running the real program, test
+// scenes, and files written whole, cut short or lying about their size.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "host/parameters.h"
+#include "tests/support.h"
+#include "tools/cli/image_io.h"
+
+namespace tav::test {
+
+using cli::Image;
+
+struct Outcome {
+    int status;        // the exit status; 128 + N when signal N ended it
+    std::string errors;  // standard error
+};
+
+// Runs tavrisk with `arguments` (already quoted as needed), its standard
+// error into a file of `folder`; `wrapper` goes before the program (an
+// environment assignment, `ulimit` in a subshell, a namespace).
+Outcome Keyer(const TempFolder& folder, const std::string& arguments, const std::string& wrapper = "");
+
+// A scene on a green or blue screen: a subject with a soft edge, a strand,
+// a translucent patch, a white margin at the top and varying transparency.
+Image Scene(int width, int height, bool green);
+// A smooth picture to lay the foreground over.
+Image Background(int width, int height);
+
+void Write(const std::string& path, const Image& image);
+Image Read(const std::string& path);
+void WriteJpeg(const std::string& path, const Image& image);
+
+// An 8-bit RGB PNG that claims width x height pixels but whose image data
+// holds only `rows` rows (complete chunks, an IEND at the end).
+void WritePartialPng(const std::string& path, int width, int height, int rows);
+
+// The bytes of a file, and a file of bytes.
+std::vector<uint8_t> ReadBytes(const std::string& path);
+void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes);
+
+// What the keyer must write for `settings` (screen already decided) over the
+// area (left, top, w, h) of `input`, from the reference keying arithmetic.
+Image Expected(const Image& input, const ParameterRecord& settings, int left, int top, int w, int h,
+               const Image* background);
+
+// The defaults with the dialog off.
+ParameterRecord DefaultSettings();
+
+}  // namespace tav::test

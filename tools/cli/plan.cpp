@@ -1,0 +1,113 @@
+#include "tools/cli/plan.h"
+
+#include <sys/stat.h>
+
+#include <map>
+#include <optional>
+#include <utility>
+
+#include "tools/cli/settings.h"
+
+namespace tav::cli {
+namespace {
+
+std::string OutputPath(const Options& o, const std::string& input) {
+    if (!o.output.empty()) return o.output;
+    const size_t slash = input.find_last_of('/');
+    std::string folder = slash == std::string::npos ? "" : input.substr(0, slash + 1);
+    std::string name = slash == std::string::npos ? input : input.substr(slash + 1);
+    const size_t dot = name.find_last_of('.');
+    if (dot != std::string::npos && dot > 0) name = name.substr(0, dot);
+    if (!o.outdir.empty()) folder = o.outdir + "/";
+    return folder + name + "-keyed.png";
+}
+
+// A file as the file system knows it: links, "./" and "a/../" all lead to
+// the same one.
+using FileId = std::pair<dev_t, ino_t>;
+
+std::optional<FileId> IdOf(const std::string& path) {
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0) return std::nullopt;
+    return FileId{st.st_dev, st.st_ino};
+}
+
+// Where a file that may not exist yet would be: its folder and its name.
+struct Place {
+    std::optional<FileId> folder;
+    std::string folderText, name;
+    bool operator<(const Place& other) const {
+        if (folder != other.folder) return folder < other.folder;
+        if (!folder && folderText != other.folderText) return folderText < other.folderText;
+        return name < other.name;
+    }
+};
+
+Place PlaceOf(const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    Place place;
+    place.folderText = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    place.name = slash == std::string::npos ? path : path.substr(slash + 1);
+    place.folder = IdOf(place.folderText);
+    return place;
+}
+
+}  // namespace
+
+Plan PlanOutputs(const Options& o) {
+    Plan plan;
+    auto refuse = [&](const std::string& message) {
+        plan.code = UsageError(message);
+        plan.outputs.clear();
+        return plan;
+    };
+
+    // Every file the keyer reads, by identity; the settings file apart, as
+    // the settings may be saved back into it.
+    std::map<FileId, std::string> read;
+    for (const std::string& input : o.inputs)
+        if (auto id = IdOf(input)) read.emplace(*id, input);
+    if (!o.background.empty())
+        if (auto id = IdOf(o.background)) read.emplace(*id, o.background);
+
+    struct stat st;
+    if (!o.output.empty() && stat(o.output.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+        return refuse("-o " + o.output + " is a folder; use --outdir");
+    std::map<Place, std::string> written;  // place -> the input written there
+    for (const std::string& input : o.inputs) {
+        std::string output = OutputPath(o, input);
+        if (auto id = IdOf(output)) {
+            if (auto hit = read.find(*id); hit != read.end())
+                return refuse("the output " + output + " of " + input + " would overwrite the input " + hit->second);
+            if (!o.settings.empty() && IdOf(o.settings) == id)
+                return refuse("the output " + output + " of " + input + " would overwrite the settings file " +
+                              o.settings);
+        }
+        auto [where, fresh] = written.emplace(PlaceOf(output), input);
+        if (!fresh)
+            return refuse("the inputs " + where->second + " and " + input + " would both be written to " + output);
+        plan.outputs.push_back(std::move(output));
+    }
+
+    if (!o.saveSettings.empty()) {
+        const std::string& path = o.saveSettings;
+        if (auto id = IdOf(path); id && read.count(*id))
+            return refuse("--save-settings " + path + " would overwrite the input " + read[*id]);
+        if (auto hit = written.find(PlaceOf(path)); hit != written.end())
+            return refuse("--save-settings " + path + " is the output of " + hit->second);
+        const Place place = PlaceOf(path);
+        if (!place.folder) return refuse("--save-settings " + path + ": no folder " + place.folderText);
+        switch (InspectSettingsFile(path)) {
+            case SettingsFileKind::Missing:
+            case SettingsFileKind::Empty:
+            case SettingsFileKind::Settings:
+                break;
+            case SettingsFileKind::NoSection:
+            case SettingsFileKind::NotSettings:
+                return refuse("--save-settings " + path + " exists and is not a settings file; it is left as it is");
+        }
+    }
+    return plan;
+}
+
+}  // namespace tav::cli
