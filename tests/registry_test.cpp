@@ -378,6 +378,40 @@ TEST_F(RegistryTest, WritesReplaceTheFileAndLeaveNoTemporaryFiles) {
     EXPECT_EQ(ReadSettingsInt(kUserSettingsKey, "PosY", 0), 8);
 }
 
+// Every key that opens can be written, whatever the length of its file's
+// name: the temporary file a write goes through has a valid name too. The
+// lengths are those of the key file's name without ".key"; an escaped
+// byte takes three of them.
+struct LongKeyCase {
+    const char* name;
+    std::string subkey;
+};
+
+class RegistryLongKeyTest : public RegistryTest, public ::testing::WithParamInterface<LongKeyCase> {};
+
+TEST_P(RegistryLongKeyTest, KeyThatOpensIsWrittenAndReadBack) {
+    platform::RegistryKey key =
+        platform::CreateRegistryKey(platform::RegistryRoot::CurrentUser, GetParam().subkey.c_str());
+    ASSERT_NE(key, platform::kNoRegistryKey);
+    const RawValue value = Text("long");
+    EXPECT_TRUE(platform::SetRegistryValue(key, "v", value.type, value.bytes.data(), uint32_t(value.bytes.size())));
+    char buffer[16];
+    uint32_t type = 0, size = sizeof buffer;
+    EXPECT_TRUE(platform::QueryRegistryValue(key, "v", buffer, &type, &size));
+    EXPECT_EQ(type, value.type);
+    EXPECT_EQ(std::string(buffer, size), value.bytes);
+    platform::CloseRegistryKey(key);
+    EXPECT_EQ(FilesIn(stores.userStore()).size(), 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Lengths, RegistryLongKeyTest,
+    ::testing::Values(LongKeyCase{"Short", "k"}, LongKeyCase{"Bytes200", std::string(200, 'k')},
+                      LongKeyCase{"Bytes225", std::string(225, 'k')},
+                      LongKeyCase{"Bytes240", std::string(240, 'k')},
+                      LongKeyCase{"EscapedBytes238", std::string("k").append(79, '%')}),
+    [](const ::testing::TestParamInfo<LongKeyCase>& info) { return std::string(info.param.name); });
+
 TEST_F(RegistryTest, SubkeysNeverLeaveTheStore) {
     const char* subkeys[] = {"..",          ".",          "..\\..\\escape",   "../../escape",
                              "/etc/passwd", "a/b\\..\\c", "SOFTWARE\\x\x01y", ".hidden"};

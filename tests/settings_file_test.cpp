@@ -811,6 +811,24 @@ TEST(IniFileTest, WriteKeepsPermissionsAndSymbolicLinks) {
     EXPECT_EQ(NamesIn(folder.path()), (std::vector<std::string>{"link.ini", "target.ini"}));
 }
 
+// A file of any valid name is created and replaced: the temporary file a
+// write goes through has a valid name too.
+class IniLongFileNameTest : public ::testing::TestWithParam<size_t> {
+protected:
+    test::TempFolder folder;
+};
+
+TEST_P(IniLongFileNameTest, FileIsCreatedAndReplaced) {
+    const std::string name(GetParam(), 'f');
+    const std::string path = folder.Path(name);
+    ASSERT_TRUE(platform::WriteIniString(path.c_str(), "S", "k", "v"));
+    ASSERT_TRUE(platform::WriteIniString(path.c_str(), "S", "k", "w"));
+    EXPECT_EQ(ReadBytes(path), "[S]\nk=w\n");
+    EXPECT_EQ(NamesIn(folder.path()), std::vector<std::string>{name});
+}
+
+INSTANTIATE_TEST_SUITE_P(NameLengths, IniLongFileNameTest, ::testing::Values(1, 200, 230, 255));
+
 TEST(IniFileTest, SeveralKeysGoInOneUpdate) {
     test::TempFolder folder;
     std::string path = folder.Path("f.ini");

@@ -23,12 +23,18 @@ bool WriteAll(int fd, const std::string& text) {
     return true;
 }
 
+// At most this much of the target's name goes into the temporary name, so
+// that with its decoration ('.', the process id, a counter, ".tmp") it stays
+// within the 255 bytes of a file name whatever the target's name.
+constexpr size_t kMaxTempBaseBytes = 200;
+
 // A new file beside `target`, created with 0666 less the process's umask.
 int CreateTempBeside(const std::string& target, std::string* temp) {
     static std::atomic<unsigned> counter{0};
     size_t slash = target.rfind('/');
     std::string folder = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
     std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
+    if (base.size() > kMaxTempBaseBytes) base.resize(kMaxTempBaseBytes);
     for (int attempt = 0; attempt < 100; ++attempt) {
         *temp = folder + "." + base + "." + std::to_string(getpid()) + "." +
                 std::to_string(counter.fetch_add(1)) + ".tmp";
