@@ -8,6 +8,7 @@ the back (the last byte first).
 """
 import os
 import struct
+import zlib
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 
@@ -217,9 +218,62 @@ def entry_run():
     }
 
 
+def png(width, height, colour_type, bit_depth, rows, extra=b"", cut=0, stated=None):
+    """A PNG of `rows` (the filtered scanlines' bytes, filter byte included)."""
+    def chunk(kind, body):
+        return struct.pack(">I", len(body)) + kind + body + struct.pack(">I", zlib.crc32(kind + body))
+    w, h = stated or (width, height)
+    data = (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", w, h, bit_depth, colour_type, 0, 0, 0))
+            + extra + chunk(b"IDAT", zlib.compress(rows)) + chunk(b"IEND", b""))
+    return data[:len(data) - cut]
+
+
+def jpeg(width, height, components, cut=0):
+    """A baseline JPEG whose every block is flat: one Huffman code of one
+    bit for DC difference 0 and one for the end of block."""
+    def segment(marker, body):
+        return b"\xff" + bytes([marker]) + struct.pack(">H", len(body) + 2) + body
+    out = b"\xff\xd8" + segment(0xDB, b"\x00" + bytes([1] * 64))
+    out += segment(0xC0, struct.pack(">BHHB", 8, height, width, components)
+                   + b"".join(bytes([i + 1, 0x11, 0]) for i in range(components)))
+    one_code = bytes([1] + [0] * 15) + b"\x00"
+    out += segment(0xC4, b"\x00" + one_code + b"\x10" + one_code)
+    out += segment(0xDA, bytes([components]) + b"".join(bytes([i + 1, 0x00]) for i in range(components))
+                   + b"\x00\x3f\x00")
+    blocks = ((width + 7) // 8) * ((height + 7) // 8) * components
+    bits = "00" * blocks
+    bits += "1" * (-len(bits) % 8)
+    scan = bytes(int(bits[i:i + 8], 2) for i in range(0, len(bits), 8))
+    out += scan.replace(b"\xff", b"\xff\x00") + b"\xff\xd9"
+    return out[:len(out) - cut]
+
+
+def image_reader():
+    rgba = b"".join(b"\x00" + b"".join(bytes([x * 80, y * 120, 200, 255 - x * 100]) for x in range(2))
+                    for y in range(2))
+    grey16 = b"\x00" + b"\x12\x34\xab\xcd\xff\xff"
+    palette_rows = b"".join(b"\x00" + bytes([(x + y) % 3 for x in range(4)]) for y in range(4))
+    palette = (struct.pack(">I", 9) + b"PLTE" + b"\xff\x00\x00\x00\xff\x00\x00\x00\xff"
+               + struct.pack(">I", zlib.crc32(b"PLTE\xff\x00\x00\x00\xff\x00\x00\x00\xff"))
+               + struct.pack(">I", 1) + b"tRNS\x80" + struct.pack(">I", zlib.crc32(b"tRNS\x80")))
+    gamma = struct.pack(">I", 4) + b"gAMA" + struct.pack(">I", 100000) + struct.pack(">I", zlib.crc32(
+        b"gAMA" + struct.pack(">I", 100000)))
+    return {
+        "png-rgba-2x2": png(2, 2, 6, 8, rgba),
+        "png-grey16-gamma": png(3, 1, 0, 16, grey16, gamma),
+        "png-palette-transparency": png(4, 4, 3, 8, palette_rows, palette),
+        "png-claims-huge": png(2, 2, 6, 8, rgba, stated=(3000, 3000)),
+        "png-truncated": png(2, 2, 6, 8, rgba, cut=10),
+        "jpeg-grey-8x8": jpeg(8, 8, 1),
+        "jpeg-colour-16x8": jpeg(16, 8, 3),
+        "jpeg-cut-scan": jpeg(16, 16, 3, cut=4),
+    }
+
+
 def main():
     for target, seeds in (("settings_file", settings_file()), ("registry_store", registry_store()),
-                          ("clipboard_picture", clipboard_picture()), ("entry_run", entry_run())):
+                          ("clipboard_picture", clipboard_picture()), ("entry_run", entry_run()),
+                          ("image_reader", image_reader())):
         folder = os.path.join(HERE, "corpus", target)
         os.makedirs(folder, exist_ok=True)
         for name, data in seeds.items():
