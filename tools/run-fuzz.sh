@@ -39,7 +39,7 @@ for target in "${targets[@]}"; do
   if [ -x "$program" ] &&
      TMPDIR=$scratch "$program" -max_total_time="$seconds" -timeout=60 -print_final_stats=1 \
        -artifact_prefix="$findings/" "$work/$target" >"$work/$target.log" 2>&1; then
-    grep -E '^#[0-9]+ +DONE' "$work/$target.log" | tail -1 || true
+    grep -E '^#[0-9]+[[:space:]]+DONE' "$work/$target.log" | tail -1 || true
     grep -E '^stat::(number_of_executed_units|average_exec_per_sec|peak_rss_mb)' "$work/$target.log" || true
     passed=$((passed + 1))
   else
