@@ -10,9 +10,7 @@
 #include <vector>
 
 #include "engine/blur.h"
-#include "host/allocator.h"
-#include "host/parameters.h"
-#include "host/plugin_state.h"
+#include "engine/worker.h"
 
 namespace {
 
@@ -50,32 +48,25 @@ const std::vector<uint8_t>& RealisticMatte() {
     return matte;
 }
 
-// A state block and a filter record with the Parameter record behind it.
+// A matte, the buffer it is blurred into, the scratch, and a job for the
+// worker's progress and cancel handshake.
 struct BenchRun {
-    explicit BenchRun(int radius) : raw(RealisticMatte()), blurred(raw.size()), record(2048) {
-        filterRecord = reinterpret_cast<tav::FilterRecord*>(record.data());
-        filterRecord->parameters = tav::NewMacHandle(sizeof(tav::ParameterRecord));
-        tav::GetParameters(filterRecord)->MatteBlur = uint8_t(radius);
-        state = tav::PluginState{};
-        state.width = kWidth;
-        state.height = kHeight;
-        state.rawMatte = raw.data();
-        state.finalMatte = blurred.data();
-        state.matteBytes = int64_t(raw.size());
-        state.workerHandle = tav::kNoWorker;
-        state.filterRecord = filterRecord;
-    }
+    explicit BenchRun(int r)
+        : radius(r), raw(RealisticMatte()), blurred(raw.size()), scratch(tav::BlurScratchBytes(kWidth, kHeight, r)),
+          job(tav::IdleMatteJob()) {}
+    int radius;
     std::vector<uint8_t> raw, blurred;
-    std::vector<unsigned char> record;
-    tav::FilterRecord* filterRecord;
-    tav::PluginState state;
+    std::vector<unsigned char> scratch;
+    tav::MatteJob job;
+    bool Blur(tav::MatteJob* with) {
+        return tav::BlurMatte(raw.data(), blurred.data(), kWidth, kHeight, radius, scratch.data(), with);
+    }
 };
 
 void BM_BlurMatte(benchmark::State& state) {
     BenchRun run(int(state.range(0)));
     for (auto _ : state) {
-        run.state.progressBase = 0;
-        benchmark::DoNotOptimize(tav::BlurMatte(&run.state));
+        benchmark::DoNotOptimize(run.Blur(nullptr));
         benchmark::ClobberMemory();
     }
     state.counters["Mpx/s"] = benchmark::Counter(double(kWidth) * kHeight / 1e6 * double(state.iterations()),
@@ -87,28 +78,28 @@ BENCHMARK(BM_BlurMatte)->Arg(255)->Unit(benchmark::kMillisecond)->Iterations(1);
 // How long a recorded worker at radius 255 takes to notice a cancel request
 // made while it is deep in a pass (the time from the request to the return).
 std::atomic<int32_t> g_progressSeen{-1};
-void NoteProgress(int32_t done, int32_t) { g_progressSeen.store(done, std::memory_order_relaxed); }
+void NoteProgress(void*, int32_t done, int32_t) { g_progressSeen.store(done, std::memory_order_relaxed); }
 
 void BM_BlurCancelLatency(benchmark::State& state) {
     BenchRun run(255);
-    run.filterRecord->progressProc = NoteProgress;
+    run.job.progress = NoteProgress;
     const int32_t wantedStep = int32_t(state.range(0));
     for (auto _ : state) {
-        run.state.progressBase = 0;
-        run.state.reportProgress = 1;
-        run.state.progressTotal = kWidth + kHeight;
-        run.state.workerHandle = 1;
-        run.state.cancelRequest = 0;
+        run.job.progressBase = 0;
+        run.job.reportProgress = 1;
+        run.job.progressTotal = kWidth + kHeight;
+        run.job.workerHandle = 1;
+        run.job.cancelRequest = 0;
         g_progressSeen.store(-1);
         std::chrono::steady_clock::time_point end;
         std::thread worker([&] {
-            tav::BlurMatte(&run.state);
+            run.Blur(&run.job);
             end = std::chrono::steady_clock::now();
         });
         while (g_progressSeen.load(std::memory_order_relaxed) < wantedStep) std::this_thread::yield();
         std::this_thread::sleep_for(std::chrono::milliseconds(3));  // well inside the strip's work
         const auto start = std::chrono::steady_clock::now();
-        tav::StoreShared(run.state.cancelRequest, int32_t(1));
+        tav::StoreShared(run.job.cancelRequest, int32_t(1));
         worker.join();
         state.SetIterationTime(std::chrono::duration<double>(end - start).count());
     }

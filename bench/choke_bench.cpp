@@ -4,14 +4,10 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstring>
 #include <random>
 #include <vector>
 
 #include "engine/choke.h"
-#include "host/allocator.h"
-#include "host/parameters.h"
-#include "host/plugin_state.h"
 
 namespace {
 
@@ -45,35 +41,15 @@ const std::vector<uint8_t>& SubjectMatte() {
 void BM_ChokeMatte(benchmark::State& state) {
     const auto amount = int32_t(state.range(0));
     const std::vector<uint8_t>& source = SubjectMatte();
-    std::vector<uint8_t> first(source.size()), second(source.size());
-    std::vector<uint64_t> recordMemory(2048 / sizeof(uint64_t), 0);
-    auto* record = reinterpret_cast<tav::FilterRecord*>(recordMemory.data());
-    record->parameters = tav::NewMacHandle(sizeof(tav::ParameterRecord));
-    tav::GetParameters(record)->MatteChoke = amount;
-
-    tav::PluginState plugin{};
-    plugin.width = kWidth;
-    plugin.height = kHeight;
-    plugin.matteBytes = int64_t(source.size());
-    plugin.workerHandle = tav::kNoWorker;
-    plugin.filterRecord = record;
-    plugin.rawMatte = first.data();
-    plugin.finalMatte = second.data();
-
+    std::vector<uint8_t> result(source.size());
+    std::vector<unsigned char> scratch(tav::ChokeScratchBytes(kWidth, kHeight, amount));
     for (auto _ : state) {
-        // The stage exchanges the buffers: put the source back where it reads.
-        state.PauseTiming();
-        std::memcpy(plugin.finalMatte, source.data(), source.size());
-        state.ResumeTiming();
-        benchmark::DoNotOptimize(tav::ChokeMatte(&plugin));
+        benchmark::DoNotOptimize(
+            tav::ChokeMatte(source.data(), result.data(), kWidth, kHeight, amount, scratch.data(), nullptr));
         benchmark::ClobberMemory();
     }
     state.counters["Mpx/s"] = benchmark::Counter(double(kWidth) * kHeight / 1e6 * double(state.iterations()),
                                                  benchmark::Counter::kIsRate);
-
-    auto* master = reinterpret_cast<tav::MacMaster*>(record->parameters);
-    tav::FreeLargeBuffer(master->data);
-    tav::FreeLargeBuffer(master);
 }
 BENCHMARK(BM_ChokeMatte)
     ->ArgName("amount")

@@ -14,7 +14,7 @@
 #include "host/parameters.h"
 #include "host/plugin_state.h"
 #include "output/compose.h"
-#include "platform/clipboard.h"
+#include "platform/posix/in_process_clipboard.h"
 
 namespace {
 
@@ -85,7 +85,7 @@ void BM_ComposeTiles(benchmark::State& state) {
     tav::PluginState plugin{};
     plugin.width = kWidth;
     plugin.height = kHeight;
-    plugin.workerHandle = tav::kNoWorker;
+    tav::ResetRunStartValues(&plugin);
     plugin.filterRecord = record;
     plugin.foregroundImage = const_cast<uint8_t*>(scene.foreground.data());
     plugin.finalMatte = softMatte ? halfMatte.data() : const_cast<uint8_t*>(scene.matte.data());
@@ -93,6 +93,7 @@ void BM_ComposeTiles(benchmark::State& state) {
     if (method == tav::kOutputBackground) {
         PutPictureOnClipboard();
         if (tav::ProbeClipboardImage(&plugin, 0) != 1) state.SkipWithError("no usable picture");
+        tav::ReadBackgroundPicture(&plugin);
     }
 
     // The host hands out each tile inside its own image, rows a whole image
@@ -114,6 +115,7 @@ void BM_ComposeTiles(benchmark::State& state) {
         double(kWidth) * kHeight / 1e6 * double(state.iterations()), benchmark::Counter::kIsRate);
 
     tav::platform::ClearClipboard();
+    tav::ReleaseRunBuffers(&plugin);
     tav::DisposeMacHandle(record->parameters);
 }
 BENCHMARK(BM_ComposeTiles)

@@ -7,9 +7,9 @@
 #include <vector>
 
 #include "bench/bench_scene.h"
-#include "host/entry.h"
+#include "host/host_interface.h"
 #include "host/parameters.h"
-#include "tools/testhost/test_host.h"
+#include "tools/inprocess_host/inprocess_host.h"
 
 namespace tav {
 namespace {
@@ -23,7 +23,7 @@ void BM_DirectRunThroughEntryPoint(benchmark::State& bm) {
     }
     for (auto _ : bm) {
         bm.PauseTiming();
-        testing::TestHost host(ENTRYPOINT);
+        inprocess::InProcessHost host(ENTRYPOINT);
         host.SetImage(bench::kWidth, bench::kHeight, 4, layer);
         host.SetFilterCase(filterCaseEditableTransparencyNoSelection);
         host.Call(filterSelectorParameters);

@@ -1,16 +1,11 @@
 #include "engine/blur.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cstddef>
 #include <cstring>
-#include <new>
 
 #include "engine/portable_exp.h"
 #include "engine/worker.h"
-#include "host/allocator.h"
-#include "host/parameters.h"
-#include "host/plugin_state.h"
 
 namespace tav {
 namespace {
@@ -28,43 +23,8 @@ typedef double LaneVector __attribute__((vector_size(16)));
 constexpr int kVectorLanes = int(sizeof(LaneVector) / sizeof(double));
 constexpr int kVectors = kLanes / kVectorLanes;
 
-std::atomic<int> g_grantedRequests{-1};
-
-bool GrantMemoryRequest() {
-    int granted = g_grantedRequests.load(std::memory_order_relaxed);
-    while (granted >= 0) {
-        if (granted == 0) return false;
-        if (g_grantedRequests.compare_exchange_weak(granted, granted - 1, std::memory_order_relaxed))
-            return true;
-    }
-    return true;
-}
-
-// A scratch block of doubles from the process heap, aligned to a cache line;
-// released with its owner.
-class DoubleBlock {
-public:
-    DoubleBlock() = default;
-    DoubleBlock(const DoubleBlock&) = delete;
-    DoubleBlock& operator=(const DoubleBlock&) = delete;
-    ~DoubleBlock() { delete[] storage_; }
-
-    bool Obtain(size_t count) {
-        if (!GrantMemoryRequest()) return false;
-        if (count > (SIZE_MAX - kCacheLine) / sizeof(double)) return false;
-        storage_ = new (std::nothrow) unsigned char[count * sizeof(double) + kCacheLine];
-        if (storage_ == nullptr) return false;
-        uintptr_t address = reinterpret_cast<uintptr_t>(storage_);
-        address = (address + kCacheLine - 1) & ~uintptr_t(kCacheLine - 1);
-        data_ = reinterpret_cast<double*>(address);
-        return true;
-    }
-    double* data() const { return data_; }
-
-private:
-    unsigned char* storage_ = nullptr;
-    double* data_ = nullptr;
-};
+// Scratch blocks start on a cache line.
+size_t CacheLines(size_t bytes) { return (bytes + kCacheLine - 1) / kCacheLine * kCacheLine; }
 
 // The kernel and its tail sums, and the interleaved lines being filtered.
 struct BlurScratch {
@@ -72,21 +32,27 @@ struct BlurScratch {
     const double* weights = nullptr;  // weights[k], k = -extent..extent
     const double* tails = nullptr;    // tails[n] = w(1) + ... + w(|n|)
     double* lanes = nullptr;          // sample p of lane l at lanes[p * kLanes + l]
-    DoubleBlock weightBlock;
-    DoubleBlock tailBlock;
-    DoubleBlock laneBlock;
 
-    // Builds the kernel of `radius` for lines of at most `longest` samples.
     // Weights beyond the longest line could never touch a sample and are left
-    // out. False when memory is short (what was obtained goes with the object).
-    bool Obtain(int radius, int longest) {
-        extent = std::min(radius, longest - 1);
+    // out.
+    static int Extent(int radius, int longest) { return std::min(radius, longest - 1); }
+    static size_t Bytes(int radius, int longest) {
+        const size_t taps = size_t(2 * Extent(radius, longest) + 1);
+        return kCacheLine + 2 * CacheLines(taps * sizeof(double)) +
+               CacheLines(size_t(longest) * kLanes * sizeof(double));
+    }
+
+    // Builds the kernel of `radius` for lines of at most `longest` samples in
+    // `memory` of Bytes(radius, longest).
+    void Build(int radius, int longest, void* memory) {
+        extent = Extent(radius, longest);
         const size_t taps = size_t(2 * extent + 1);
-        if (!weightBlock.Obtain(taps) || !tailBlock.Obtain(taps) ||
-            !laneBlock.Obtain(size_t(longest) * kLanes))
-            return false;
-        double* w = weightBlock.data() + extent;
-        double* q = tailBlock.data() + extent;
+        uintptr_t at = (reinterpret_cast<uintptr_t>(memory) + kCacheLine - 1) & ~uintptr_t(kCacheLine - 1);
+        double* w = reinterpret_cast<double*>(at) + extent;
+        at += CacheLines(taps * sizeof(double));
+        double* q = reinterpret_cast<double*>(at) + extent;
+        at += CacheLines(taps * sizeof(double));
+        lanes = reinterpret_cast<double*>(at);
         const double s = double(radius) * double(radius) * 0.3333333333333333;
         w[0] = 1.0;
         q[0] = 0.0;
@@ -99,20 +65,18 @@ struct BlurScratch {
         }
         weights = w;
         tails = q;
-        lanes = laneBlock.data();
-        return true;
     }
 };
 
 // Filters kLanes interleaved lines of n samples. The result of sample p of
 // lane l goes to out[p * positionStride + l * laneStride], for the first
-// `liveLanes` lanes. With a state, a cancel request is looked for before each
+// `liveLanes` lanes. With a job, a cancel request is looked for before each
 // position (all lanes of it); false when one was found.
 bool FilterLanes(const BlurScratch& scratch, int n, int liveLanes, uint8_t* out,
-                 ptrdiff_t positionStride, ptrdiff_t laneStride, PluginState* state) {
+                 ptrdiff_t positionStride, ptrdiff_t laneStride, const MatteJob* job) {
     const int extent = scratch.extent;
     for (int p = 0; p < n; ++p) {
-        if (state != nullptr && CancelRequested(state)) return false;
+        if (job != nullptr && CancelRequested(job)) return false;
         const int lo = -std::min(p, extent);
         const int hi = std::min(extent, n - 1 - p);
 
@@ -141,35 +105,35 @@ bool FilterLanes(const BlurScratch& scratch, int n, int liveLanes, uint8_t* out,
 // Reports the steps first..first + count - 1, one for each line about to be
 // filtered, and looks for a cancel request after each (a line's first sample
 // is never computed after a request made while it was reported). Nothing
-// without a state.
-bool ReportLines(PluginState* state, int32_t first, int count) {
-    if (state == nullptr) return true;
+// without a job.
+bool ReportLines(MatteJob* job, int32_t first, int count) {
+    if (job == nullptr) return true;
     for (int i = 0; i < count; ++i) {
-        ReportWorkerProgress(state, first + i);
-        if (CancelRequested(state)) return false;
+        ReportWorkerProgress(job, first + i);
+        if (CancelRequested(job)) return false;
     }
     return true;
 }
 
 // Column pass from `from` into `to`, then row pass in place in `to`. With a
-// state: progress of one step a column and one a row, cancel tests, and
+// job: progress of one step a column and one a row, cancel tests, and
 // progressBase advanced after each pass.
 bool RunPasses(BlurScratch& scratch, const uint8_t* from, uint8_t* to, int width, int height,
-               PluginState* state) {
+               MatteJob* job) {
     double* lanes = scratch.lanes;
 
     for (int x0 = 0; x0 < width; x0 += kLanes) {
         const int live = std::min(kLanes, width - x0);
-        if (!ReportLines(state, state != nullptr ? state->progressBase + x0 : 0, live)) return false;
+        if (!ReportLines(job, job != nullptr ? job->progressBase + x0 : 0, live)) return false;
         for (int y = 0; y < height; ++y) {
             const uint8_t* row = from + ptrdiff_t(y) * width + x0;
             double* line = lanes + ptrdiff_t(y) * kLanes;
             for (int l = 0; l < live; ++l) line[l] = double(row[l]);
             for (int l = live; l < kLanes; ++l) line[l] = 0.0;
         }
-        if (!FilterLanes(scratch, height, live, to + x0, width, 1, state)) return false;
+        if (!FilterLanes(scratch, height, live, to + x0, width, 1, job)) return false;
     }
-    if (state != nullptr) state->progressBase += width;
+    if (job != nullptr) job->progressBase += width;
 
     for (int y0 = 0; y0 < height; y0 += kLanes) {
         const int live = std::min(kLanes, height - y0);
@@ -182,47 +146,33 @@ bool RunPasses(BlurScratch& scratch, const uint8_t* from, uint8_t* to, int width
                 for (int x = 0; x < width; ++x) column[ptrdiff_t(x) * kLanes] = 0.0;
             }
         }
-        if (!ReportLines(state, state != nullptr ? state->progressBase + y0 : 0, live)) return false;
-        if (!FilterLanes(scratch, width, live, to + ptrdiff_t(y0) * width, 1, width, state))
+        if (!ReportLines(job, job != nullptr ? job->progressBase + y0 : 0, live)) return false;
+        if (!FilterLanes(scratch, width, live, to + ptrdiff_t(y0) * width, 1, width, job))
             return false;
     }
-    if (state != nullptr) state->progressBase += height;
+    if (job != nullptr) job->progressBase += height;
     return true;
 }
 
 }  // namespace
 
-bool BlurMatte(PluginState* state) {
-    const int width = state->width;
-    const int height = state->height;
-    if (width <= 0 || height <= 0) return true;
-    const ParameterRecord* parameters = GetParameters(state->filterRecord);
-    const int radius = parameters != nullptr ? parameters->MatteBlur : 0;
+size_t BlurScratchBytes(int32_t width, int32_t height, int32_t radius) {
+    if (width <= 0 || height <= 0) return 0;
+    return BlurScratch::Bytes(std::max(radius, 0), std::max(width, height));
+}
 
-    BlurScratch scratch;
-    if (!scratch.Obtain(radius, std::max(width, height))) {
+bool BlurMatte(const uint8_t* matte, uint8_t* result, int32_t width, int32_t height, int32_t radius,
+               void* scratch, MatteJob* job) {
+    if (width <= 0 || height <= 0) return true;
+    if (scratch == nullptr) {
         // The run still completes, with the matte as the keying made it.
-        std::memcpy(state->finalMatte, state->rawMatte, size_t(width) * size_t(height));
-        state->progressBase += width + height;
+        std::memcpy(result, matte, size_t(width) * size_t(height));
+        if (job != nullptr) job->progressBase += width + height;
         return true;
     }
-    return RunPasses(scratch, state->rawMatte, state->finalMatte, width, height, state);
-}
-
-uint8_t* BlurMatteBuffer(uint8_t* block, int32_t width, int32_t height, int32_t radius) {
-    if (block == nullptr || width <= 0 || height <= 0) return block;
-    BlurScratch scratch;
-    if (!scratch.Obtain(std::max(radius, 0), std::max(width, height))) return block;
-    if (!GrantMemoryRequest()) return block;
-    auto* result = static_cast<uint8_t*>(AllocLargeBuffer(uint64_t(width) * uint64_t(height)));
-    if (result == nullptr) return block;
-    RunPasses(scratch, block, result, width, height, nullptr);
-    FreeLargeBuffer(block);
-    return result;
-}
-
-void SetBlurMemoryLimitForTesting(int granted) {
-    g_grantedRequests.store(granted < 0 ? -1 : granted, std::memory_order_relaxed);
+    BlurScratch kernel;
+    kernel.Build(std::max(radius, 0), std::max(width, height), scratch);
+    return RunPasses(kernel, matte, result, width, height, job);
 }
 
 }  // namespace tav

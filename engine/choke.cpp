@@ -3,14 +3,8 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
-#include <memory>
-#include <new>
-#include <utility>
 
 #include "engine/worker.h"
-#include "host/allocator.h"
-#include "host/parameters.h"
-#include "host/plugin_state.h"
 
 namespace tav {
 namespace {
@@ -75,14 +69,15 @@ public:
         lineLength_ = (padded + rowWindow_ - 1) / rowWindow_ * rowWindow_;
     }
 
-    // Obtains the scratch memory; false when it cannot be had.
-    bool Obtain() {
-        const uint64_t w = uint64_t(width_);
-        const uint64_t bytes = uint64_t(columnWindow_) * w + 2 * w + 2 * uint64_t(lineLength_);
-        if (bytes > uint64_t(SIZE_MAX)) return false;
-        scratch_.reset(new (std::nothrow) uint8_t[size_t(bytes)]);
-        if (!scratch_) return false;
-        blockSuffix_ = scratch_.get();
+    // The scratch memory of Start.
+    size_t Bytes() const {
+        const size_t w = size_t(width_);
+        return size_t(columnWindow_) * w + 2 * w + 2 * size_t(lineLength_);
+    }
+
+    // Lays the scratch out in `memory` of Bytes() and primes the first rows.
+    void Start(void* memory) {
+        blockSuffix_ = static_cast<uint8_t*>(memory);
         prefix_ = blockSuffix_ + size_t(columnWindow_) * size_t(width_);
         identity_ = prefix_ + width_;
         line_ = identity_ + width_;
@@ -96,7 +91,6 @@ public:
         nextPrefixRow_ = 0;
         while (nextPrefixRow_ < 2 * columnRadius_) AdvancePrefix();
         outputRow_ = 0;
-        return true;
     }
 
     // Writes the next output row, top to bottom, into `out` (width bytes).
@@ -198,7 +192,6 @@ private:
     int columnWindow_;
     int lineLength_;  // padded row length, rounded up to whole blocks
 
-    std::unique_ptr<uint8_t[]> scratch_;
     uint8_t* blockSuffix_ = nullptr;  // columnWindow_ rows of width_
     uint8_t* prefix_ = nullptr;       // width_
     uint8_t* identity_ = nullptr;     // width_, the rows beyond the edges
@@ -217,26 +210,18 @@ void ChokeDirectly(const uint8_t* matte, uint8_t* result, int width, int height,
     }
 }
 
-// Writes the whole choke without progress or cancellation.
+// One progress step and at least one cancel test a row, with a job.
 template <typename Op>
-void ChokeWhole(const uint8_t* matte, uint8_t* result, int width, int height, int64_t amount) {
-    RunningChoke<Op> running(matte, width, height, amount);
-    if (running.Obtain()) {
-        for (int y = 0; y < height; ++y) running.NextRow(result + size_t(y) * size_t(width));
-        return;
-    }
-    ChokeDirectly<Op>(matte, result, width, height, amount);
-}
-
-// The worker's loop: one progress step and at least one cancel test a row.
-template <typename Op>
-bool ChokeStage(PluginState* state, const uint8_t* matte, uint8_t* result, int width, int height,
-                int64_t amount) {
-    RunningChoke<Op> running(matte, width, height, amount);
-    if (running.Obtain()) {
+bool ChokeRows(const uint8_t* matte, uint8_t* result, int width, int height, int64_t amount, void* scratch,
+               MatteJob* job) {
+    if (scratch != nullptr) {
+        RunningChoke<Op> running(matte, width, height, amount);
+        running.Start(scratch);
         for (int y = 0; y < height; ++y) {
-            ReportWorkerProgress(state, state->progressBase + y);
-            if (CancelRequested(state)) return false;
+            if (job != nullptr) {
+                ReportWorkerProgress(job, job->progressBase + y);
+                if (CancelRequested(job)) return false;
+            }
             running.NextRow(result + size_t(y) * size_t(width));
         }
         return true;
@@ -245,10 +230,10 @@ bool ChokeStage(PluginState* state, const uint8_t* matte, uint8_t* result, int w
     // large, so the cancel request is tested before every pixel.
     const int nx = LineRadius(amount, width), ny = LineRadius(amount, height);
     for (int y = 0; y < height; ++y) {
-        ReportWorkerProgress(state, state->progressBase + y);
+        if (job != nullptr) ReportWorkerProgress(job, job->progressBase + y);
         uint8_t* out = result + size_t(y) * size_t(width);
         for (int x = 0; x < width; ++x) {
-            if (CancelRequested(state)) return false;
+            if (job != nullptr && CancelRequested(job)) return false;
             out[x] = DirectPixel<Op>(matte, width, height, nx, ny, x, y);
         }
     }
@@ -257,28 +242,17 @@ bool ChokeStage(PluginState* state, const uint8_t* matte, uint8_t* result, int w
 
 }  // namespace
 
-bool ChokeMatte(PluginState* state) {
-    const ParameterRecord* parameters = GetParameters(state->filterRecord);
-    const int64_t amount = parameters != nullptr ? parameters->MatteChoke : 0;
-    std::swap(state->rawMatte, state->finalMatte);
-    const uint8_t* matte = state->rawMatte;
-    uint8_t* result = state->finalMatte;
-    const int width = state->width, height = state->height;
-    if (matte == nullptr || result == nullptr || width <= 0 || height <= 0) return true;
-    if (amount < 0) return ChokeStage<Shrink>(state, matte, result, width, height, amount);
-    return ChokeStage<Grow>(state, matte, result, width, height, amount);
+size_t ChokeScratchBytes(int32_t width, int32_t height, int32_t amount) {
+    if (width <= 0 || height <= 0) return 0;
+    // The layout is the same for growing and shrinking.
+    return RunningChoke<Grow>(nullptr, width, height, amount).Bytes();
 }
 
-uint8_t* ChokeMatteBuffer(uint8_t* block, int32_t width, int32_t height, int32_t amount) {
-    if (block == nullptr || width <= 0 || height <= 0) return block;
-    auto* result = static_cast<uint8_t*>(AllocLargeBuffer(uint64_t(width) * uint64_t(height)));
-    if (result == nullptr) return block;
-    if (amount < 0)
-        ChokeWhole<Shrink>(block, result, width, height, amount);
-    else
-        ChokeWhole<Grow>(block, result, width, height, amount);
-    FreeLargeBuffer(block);
-    return result;
+bool ChokeMatte(const uint8_t* matte, uint8_t* result, int32_t width, int32_t height, int32_t amount,
+                void* scratch, MatteJob* job) {
+    if (matte == nullptr || result == nullptr || width <= 0 || height <= 0) return true;
+    if (amount < 0) return ChokeRows<Shrink>(matte, result, width, height, amount, scratch, job);
+    return ChokeRows<Grow>(matte, result, width, height, amount, scratch, job);
 }
 
 void ChokeMatteDirect(const uint8_t* matte, uint8_t* result, int32_t width, int32_t height,

@@ -2,23 +2,23 @@
 
 namespace tav {
 
-KeySettings PrepareCorrection(const ParameterRecord& p) {
+KeySettings PrepareCorrection(const MatteSettings& p) {
     KeySettings s{};
-    s.green = p.ScreenColor != 0;
+    s.green = p.screenColor != 0;
     // The switch is the sum of the components, as stored settings have always
     // been read: a vector whose components cancel out corrects nothing.
-    s.correctionOn = p.CorrectionR + p.CorrectionG + p.CorrectionB != 0;
-    s.correctionR = p.CorrectionR;
-    s.correctionG = p.CorrectionG;
-    s.correctionB = p.CorrectionB;
+    s.correctionOn = p.correctionR + p.correctionG + p.correctionB != 0;
+    s.correctionR = p.correctionR;
+    s.correctionG = p.correctionG;
+    s.correctionB = p.correctionB;
     s.correctionRadius2 =
-        p.CorrectionR * p.CorrectionR + p.CorrectionG * p.CorrectionG + p.CorrectionB * p.CorrectionB;
-    s.protection = p.Protection;
-    s.restoreR = p.RestoreR;
-    s.restoreG = p.RestoreG;
-    s.restoreB = p.RestoreB;
-    s.restoreOn = p.RestoreR + p.RestoreG + p.RestoreB != 0;
-    s.removal = p.BlueRemoval;
+        p.correctionR * p.correctionR + p.correctionG * p.correctionG + p.correctionB * p.correctionB;
+    s.protection = p.protection;
+    s.restoreR = p.restoreR;
+    s.restoreG = p.restoreG;
+    s.restoreB = p.restoreB;
+    s.restoreOn = p.restoreR + p.restoreG + p.restoreB != 0;
+    s.removal = p.blueRemoval;
     const int32_t restore[3] = {s.restoreR, s.restoreG, s.restoreB};
     for (int c = 0; c < 3; ++c)
         for (int32_t d = -255; d <= 255; ++d) s.restoreAdd[c][d + 255] = int16_t((restore[c] * d) / 255);

@@ -5,12 +5,21 @@
 
 #include <cstdint>
 
-#include "host/parameters.h"
-
 namespace tav {
 
-// The settings KeyPixel reads, taken from the Parameter record once per pass
-// together with the correction data.
+// The settings the keying, the blur and the choke read, as plain numbers.
+struct MatteSettings {
+    int32_t screenColor;  // 0: blue screen; any other value: green
+    int32_t correctionR, correctionG, correctionB;
+    int32_t protection;
+    int32_t restoreR, restoreG, restoreB;
+    int32_t blueRemoval;  // how strongly the screen colour is removed
+    int32_t matteBlur;
+    int32_t matteChoke;
+};
+
+// The settings KeyPixel reads, prepared once per pass together with the
+// correction data.
 struct KeySettings {
     bool green;  // every non-zero ScreenColor keys a green screen
     bool correctionOn;
@@ -28,7 +37,7 @@ struct KeySettings {
     uint8_t removed[256][256];
 };
 
-KeySettings PrepareCorrection(const ParameterRecord& parameters);
+KeySettings PrepareCorrection(const MatteSettings& settings);
 
 struct KeyedPixel {
     uint8_t matte;

@@ -2,26 +2,13 @@
 
 #include <climits>
 #include <cmath>
-#include <cstdint>
 
 #include "engine/keying.h"
-#include "host/capture.h"
-#include "host/parameters.h"
-#include "host/plugin_state.h"
 
 namespace tav {
 
-int32_t MatteTable[256];
-KeyRange g_keyRange{255, 0};
-
-void ScanKeyRange(PluginState* state) {
-    if (state->keyRangeScanned) return;
-    g_keyRange = KeyRange{255, 0};
-    if (!CaptureImage(state)) return;  // tried again at the next build
-    const ParameterRecord* p = GetParameters(state->filterRecord);
-    bool green = p != nullptr && p->ScreenColor != 0;
-    const uint8_t* pixel = state->sourceImage;
-    int64_t count = int64_t(state->width > 0 ? state->width : 0) * (state->height > 0 ? state->height : 0);
+KeyRange ScanKeyRange(const uint8_t* pixel, int64_t count, bool green) {
+    if (pixel == nullptr || count <= 0) return kNoKeyRange;
     // The raw matte value falls as 2S - O - R rises (the halving truncates
     // toward zero and the clamp keeps the order), so the extremes of that
     // sum give the key range: a simple loop the compiler can vectorise.
@@ -32,9 +19,7 @@ void ScanKeyRange(PluginState* state) {
         least = v < least ? v : least;
         most = v > most ? v : most;
     }
-    if (count > 0)
-        g_keyRange = KeyRange{255 - Clamp255(most / 2), 255 - Clamp255(least / 2)};
-    state->keyRangeScanned = 1;
+    return KeyRange{255 - Clamp255(most / 2), 255 - Clamp255(least / 2)};
 }
 
 void ComputeMatteTable(int32_t table[256], int fb, int fw, int gamma, bool dynamicRange,
@@ -65,14 +50,6 @@ void ComputeMatteTable(int32_t table[256], int fb, int fw, int gamma, bool dynam
         }
         table[i] = entry;
     }
-}
-
-void BuildMatteTable(PluginState* state) {
-    const ParameterRecord* p = GetParameters(state->filterRecord);
-    if (p == nullptr) return;
-    if (p->DynamicRange) ScanKeyRange(state);
-    ComputeMatteTable(MatteTable, p->ForceBlack, p->ForceWhite, p->Gamma, p->DynamicRange != 0,
-                      g_keyRange.minimum, g_keyRange.maximum);
 }
 
 }  // namespace tav

@@ -1,32 +1,22 @@
 // The matte level curve: a 256-entry table from raw matte value to matte
 // value, built from force black, force white, gamma and, with dynamic range
-// on, the key range measured on the image once per run.
+// on, the key range measured on the image.
 #pragma once
 
 #include <cstdint>
 
 namespace tav {
 
-struct PluginState;
-struct ParameterRecord;
-
-// The table for the current settings; written only by BuildMatteTable.
-extern int32_t MatteTable[256];
-
-// The smallest and largest raw matte value of the filtered area, as the last
-// scan found them (255 / 0 before any scan).
+// The smallest and largest raw matte value of an image; {255, 0} for none.
 struct KeyRange {
     int32_t minimum;
     int32_t maximum;
 };
-extern KeyRange g_keyRange;
+constexpr KeyRange kNoKeyRange{255, 0};
 
-// Measures the key range, once per run (keyRangeScanned), capturing the
-// image if needed. On the host's thread only.
-void ScanKeyRange(PluginState* state);
-
-// Rewrites MatteTable from the Parameter record's settings.
-void BuildMatteTable(PluginState* state);
+// The key range of `count` packed RGB pixels keyed against a green (or
+// blue) screen.
+KeyRange ScanKeyRange(const uint8_t* rgb, int64_t count, bool green);
 
 // The table for the given settings and key range (lo, hi are used only with
 // dynamic range on).

@@ -29,7 +29,7 @@
 #include "host/parameters.h"
 #include "output/dib.h"
 #include "platform/clipboard.h"
-#include "tools/testhost/test_host.h"
+#include "tools/inprocess_host/inprocess_host.h"
 
 namespace {
 
@@ -138,7 +138,7 @@ Case ChooseCase(FuzzedDataProvider& in) {
 
 // The image after a run of the case's settings with `method`.
 std::vector<uint8_t> Run(const Case& c, uint8_t method) {
-    tav::testing::TestHost host(ENTRYPOINT);
+    tav::inprocess::InProcessHost host(ENTRYPOINT);
     host.SetImage(c.width, c.height, c.planes, c.pixels);
     host.SetFilterRect(c.left, c.top, c.right, c.bottom);
     host.SetFilterCase(c.filterCase);
@@ -158,7 +158,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     // The run reads the user's store (the debug switch); hosts free the
     // handles they were given.
     tav::fuzz::UsePrivateSettingsStores();
-    tav::testing::TestHost::SetHandleDisposer(tav::DisposeMacHandle);
+    tav::inprocess::InProcessHost::SetHandleDisposer(tav::DisposeMacHandle);
     return 0;
 }
 

@@ -317,7 +317,13 @@ constexpr Fixed kFixedOne = 0x10000;
 
 }  // namespace tav
 
+// The plug-in's one export. Undecorated, C calling convention; on Windows
+// the module definition file exports it, elsewhere its visibility does.
+#if defined(_WIN32)
+#define TAV_EXPORT
+#else
+#define TAV_EXPORT __attribute__((visibility("default")))
+#endif
 extern "C" {
-// The plug-in's one export. Undecorated, C calling convention.
-void ENTRYPOINT(int16_t selector, tav::FilterRecord* record, intptr_t* data, int16_t* result);
+TAV_EXPORT void ENTRYPOINT(int16_t selector, tav::FilterRecord* record, intptr_t* data, int16_t* result);
 }

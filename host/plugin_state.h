@@ -3,15 +3,14 @@
 // it as its first argument.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 
+#include "engine/matte_table.h"
+#include "engine/worker.h"
 #include "host/host_interface.h"
 #include "host/parameters.h"
 
 namespace tav {
-
-constexpr intptr_t kNoWorker = -1;
 
 struct PluginState {
     int16_t result;
@@ -28,12 +27,9 @@ struct PluginState {
     int64_t matteBytes;  // width x height
     int32_t width;
     int32_t height;
-    intptr_t workerHandle;  // kNoWorker: no worker
-    int32_t cancelRequest;
-    int32_t workerFinished;
-    int32_t reportProgress;
-    int32_t progressBase;
-    int32_t progressTotal;
+    // The matte worker's job, with the words it shares with this thread; the
+    // worker points into the block of the call that started it.
+    MatteJob worker;
     intptr_t pickBitmap;
     int32_t picking;
     int32_t pickControl;
@@ -42,6 +38,14 @@ struct PluginState {
     int32_t contentTop;
     int32_t contentRight;
     int32_t contentBottom;
+    // The level table for the current settings, and the key range it was
+    // stretched over (measured once per run).
+    int32_t matteTable[256];
+    KeyRange keyRange;
+    // The background method's picture: the clipboard's packed bitmap, copied
+    // once for the run (null when none was read).
+    uint8_t* backgroundPicture;
+    int64_t backgroundPictureBytes;
     ParameterRecord savedParameters;
     FilterRecord* filterRecord;  // for the about selector, the AboutRecord
     // Nonzero (the host's code) when the host failed a request during the
@@ -49,17 +53,6 @@ struct PluginState {
     // next capture reads the host again.
     int32_t captureIncomplete;
 };
-
-// The handshake words are shared by the host's thread and the worker without
-// a lock; every access goes through these.
-template <typename T>
-inline T LoadShared(T& word) {
-    return std::atomic_ref<T>(word).load(std::memory_order_acquire);
-}
-template <typename T>
-inline void StoreShared(T& word, T value) {
-    std::atomic_ref<T>(word).store(value, std::memory_order_release);
-}
 
 // Sets the values every run starts from.
 void ResetRunStartValues(PluginState* state);

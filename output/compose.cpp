@@ -1,5 +1,8 @@
 #include "output/compose.h"
 
+#include <cstring>
+
+#include "host/allocator.h"
 #include "host/parameters.h"
 #include "host/plugin_state.h"
 #include "output/dib.h"
@@ -140,9 +143,10 @@ void RunComposite(const TileView& t, const DibPicture& picture) {
     }
 }
 
-// Opens the clipboard (for `window`) and hands its picture to `use` when it
-// holds one that fits a `width` x `height` area; false when it cannot be
-// opened or holds no such picture. The clipboard is closed again either way.
+// Opens the clipboard (for `window`) and hands its picture, with the whole
+// block that holds it, to `use` when it holds one that fits a `width` x
+// `height` area; false when it cannot be opened or holds no such picture.
+// The clipboard is closed again either way.
 template <typename F>
 bool WithClipboardPicture(platform::WindowHandle window, int32_t width, int32_t height, F use) {
     if (!platform::OpenClipboard(window)) return false;
@@ -150,9 +154,9 @@ bool WithClipboardPicture(platform::WindowHandle window, int32_t width, int32_t 
     if (platform::MemoryHandle data = platform::GetClipboardDib(); data != nullptr) {
         const void* bits = platform::LockMovable(data);
         DibPicture picture;
-        if (bits != nullptr &&
-            ReadDib(bits, platform::MovableSize(data), width, height, &picture)) {
-            use(picture);
+        const size_t size = platform::MovableSize(data);
+        if (bits != nullptr && ReadDib(bits, size, width, height, &picture)) {
+            use(picture, bits, size);
             found = true;
         }
         if (bits != nullptr) platform::UnlockMovable(platform::MovableFromPointer(bits));
@@ -162,6 +166,17 @@ bool WithClipboardPicture(platform::WindowHandle window, int32_t width, int32_t 
 }
 
 }  // namespace
+
+void ReadBackgroundPicture(PluginState* state) {
+    if (state->backgroundPicture != nullptr) return;
+    WithClipboardPicture(0, state->width, state->height, [&](const DibPicture&, const void* block, size_t size) {
+        auto* copy = static_cast<uint8_t*>(AllocLargeBuffer(size));
+        if (copy == nullptr) return;
+        std::memcpy(copy, block, size);
+        state->backgroundPicture = copy;
+        state->backgroundPictureBytes = int64_t(size);
+    });
+}
 
 void ComposeTile(PluginState* state) {
     const FilterRecord* record = state->filterRecord;
@@ -205,10 +220,13 @@ void ComposeTile(PluginState* state) {
         t.matte = state->finalMatte + first;
     }
 
-    // Laid over the clipboard's picture when it holds one that fits.
-    if (method == kOutputBackground && haveResult &&
-        WithClipboardPicture(0, width, height, [&](const DibPicture& picture) { RunComposite(t, picture); }))
+    // Laid over the run's copy of the clipboard's picture.
+    DibPicture picture;
+    if (method == kOutputBackground && haveResult && state->backgroundPicture != nullptr &&
+        ReadDib(state->backgroundPicture, size_t(state->backgroundPictureBytes), width, height, &picture)) {
+        RunComposite(t, picture);
         return;
+    }
 
     const ColourSource colour = grey         ? ColourSource::Grey
                                 : foreground ? ColourSource::Foreground
@@ -221,7 +239,10 @@ void ComposeTile(PluginState* state) {
 }
 
 int32_t ProbeClipboardImage(PluginState* state, platform::WindowHandle window) {
-    return WithClipboardPicture(window, state->width, state->height, [](const DibPicture&) {}) ? 1 : 0;
+    return WithClipboardPicture(window, state->width, state->height,
+                                [](const DibPicture&, const void*, size_t) {})
+               ? 1
+               : 0;
 }
 
 }  // namespace tav

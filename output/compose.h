@@ -11,10 +11,17 @@ namespace tav {
 
 struct PluginState;
 
+// Reads the clipboard's picture for the background method, once for a run:
+// when the clipboard holds one that fits the filtered area it is copied into
+// the state's backgroundPicture, and every tile is laid over that copy, so a
+// clipboard changed by another program in the middle of a run changes
+// nothing. Does nothing when a copy is already held.
+void ReadBackgroundPicture(PluginState* state);
+
 // Fills outData for the tile inRect from foregroundImage and finalMatte (both
 // complete for the filtered area), the input tile and, for the background
-// method, the clipboard's picture; the clipboard is opened and closed within
-// the call. Only the colour bytes and the last (transparency) byte of each
+// method, the picture read by ReadBackgroundPicture (without one, the input
+// is copied). Only the colour bytes and the last (transparency) byte of each
 // output pixel are written, each only when the method writes it. Writes
 // nothing when the tile does not lie within the filtered area.
 void ComposeTile(PluginState* state);

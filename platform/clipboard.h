@@ -26,11 +26,4 @@ MemoryHandle GetClipboardDib();
 // Closes the clipboard; nothing happens when it is not open.
 void CloseClipboard();
 
-// For tests and batch tools: replaces the clipboard's contents with a copy of
-// the `size` bytes at `bytes` (null: zeros) as a packed bitmap, or empties
-// the clipboard.
-// Both do nothing while the clipboard is held open by a reader.
-void SetClipboardDib(const void* bytes, size_t size);
-void ClearClipboard();
-
 }  // namespace tav::platform

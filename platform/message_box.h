@@ -15,11 +15,3 @@ void ShowMessageBox(WindowHandle owner, const char* text, const char* caption, M
 
 }  // namespace tav::platform
 
-namespace tav::platform {
-
-// Tests and batch tools can take message boxes over: while a sink is set, a
-// message box is handed to it instead of being shown, and returns at once.
-using MessageBoxSink = void (*)(const char* caption, const char* text, MessageIcon icon);
-void SetMessageBoxSink(MessageBoxSink sink);
-
-}  // namespace tav::platform

@@ -12,6 +12,13 @@ using ModuleHandle = void*;
 void SetThisModule(ModuleHandle module);
 ModuleHandle ThisModule();
 
+// `handler` runs when the library is unloaded from a process that goes on
+// (not when the process itself ends): for releasing what the library loaded
+// on first use. One handler; a later call replaces it.
+void SetModuleDetachHandler(void (*handler)());
+// Runs the handler, once; called by the library's detach handling.
+void RunModuleDetachHandler();
+
 // Loads string `id` of the module's string table into `buffer` of `size`
 // characters, cut to fit and always NUL-terminated. Returns the length, 0
 // when there is no such string.

@@ -6,6 +6,7 @@
 
 #include "host/plugin_state.h"
 #include "platform/file_dialog.h"
+#include "platform/paths.h"
 #include "platform/ini_file.h"
 #include "platform/module.h"
 #include "platform/names.h"

@@ -2,6 +2,7 @@
 // same open / get / close protocol as the system's clipboard. Only one
 // opener at a time; the block stays put until the clipboard is closed.
 #include "platform/clipboard.h"
+#include "platform/posix/in_process_clipboard.h"
 
 #include <cstring>
 #include <mutex>

@@ -19,11 +19,20 @@ constexpr StringEntry kStrings[] = {TAVRISK_STRING_TABLE(TAV_STRING_ENTRY)};
 #undef TAV_STRING_ENTRY
 
 ModuleHandle g_module = nullptr;
+void (*g_detachHandler)() = nullptr;
 
 }  // namespace
 
 void SetThisModule(ModuleHandle module) { g_module = module; }
 ModuleHandle ThisModule() { return g_module; }
+
+void SetModuleDetachHandler(void (*handler)()) { g_detachHandler = handler; }
+
+void RunModuleDetachHandler() {
+    void (*handler)() = g_detachHandler;
+    g_detachHandler = nullptr;
+    if (handler != nullptr) handler();
+}
 
 int LoadStringResource(ModuleHandle, unsigned id, char* buffer, int size) {
     if (buffer == nullptr || size <= 0) return 0;

@@ -42,20 +42,8 @@ bool ShowSystemDialog(const FileDialogRequest& request, bool save) {
 
 }  // namespace
 
-bool ShowOpenFileDialog(const FileDialogRequest& request) {
-    bool chosen = false;
-    if (detail::AnswerFromScript(request, false, &chosen)) return chosen;
-    return ShowSystemDialog(request, false);
-}
+bool ShowOpenFileDialog(const FileDialogRequest& request) { return ShowSystemDialog(request, false); }
 
-bool ShowSaveFileDialog(const FileDialogRequest& request) {
-    bool chosen = false;
-    if (detail::AnswerFromScript(request, true, &chosen)) return chosen;
-    return ShowSystemDialog(request, true);
-}
-
-const char* LastFolderSeparator(const char* path) {
-    return path != nullptr ? std::strrchr(path, '\\') : nullptr;
-}
+bool ShowSaveFileDialog(const FileDialogRequest& request) { return ShowSystemDialog(request, true); }
 
 }  // namespace tav::platform

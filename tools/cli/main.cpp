@@ -16,14 +16,14 @@
 #include "host/capture.h"
 #include "host/host_interface.h"
 #include "host/parameters.h"
-#include "platform/clipboard.h"
+#include "platform/posix/in_process_clipboard.h"
 #include "platform/file_mapping.h"
 #include "tools/cli/image_io.h"
 #include "tools/cli/interrupt.h"
 #include "tools/cli/options.h"
 #include "tools/cli/plan.h"
 #include "tools/cli/settings.h"
-#include "tools/testhost/test_host.h"
+#include "tools/inprocess_host/inprocess_host.h"
 
 namespace tav::cli {
 namespace {
@@ -174,7 +174,7 @@ std::string RunFailure(int16_t result) {
 
 // Keys the image in place through the plug-in.
 bool Run(const Batch& batch, Job* job) {
-    testing::TestHost host(ENTRYPOINT);
+    inprocess::InProcessHost host(ENTRYPOINT);
     const Region& a = job->area;
     const int width = job->image.width, height = job->image.height;
     host.SetImage(width, height, 4, std::move(job->image.rgba));
@@ -242,7 +242,7 @@ bool KeyOne(Batch* batch, const std::string& input, const std::string& output) {
 int Main(int argc, char** argv) {
     InstallInterruptCleanup();
     // Each input gets a host of its own; the handles it was given go when it does.
-    testing::TestHost::SetHandleDisposer(DisposeMacHandle);
+    inprocess::InProcessHost::SetHandleDisposer(DisposeMacHandle);
     Options options;
     if (int code = ParseArguments(argc, argv, &options); code >= 0) return code;
     if (!options.outdir.empty()) {

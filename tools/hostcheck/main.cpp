@@ -9,7 +9,7 @@
 #include <string>
 
 #include "host/host_interface.h"
-#include "tools/testhost/test_host.h"
+#include "tools/inprocess_host/inprocess_host.h"
 
 using namespace tav;
 
@@ -38,11 +38,11 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "hostcheck: cannot load %s: %s\n", path.c_str(), dlerror());
         return 1;
     }
-    auto entry = reinterpret_cast<testing::EntryPoint>(dlsym(library, "ENTRYPOINT"));
+    auto entry = reinterpret_cast<inprocess::EntryPoint>(dlsym(library, "ENTRYPOINT"));
     Report(entry != nullptr, "ENTRYPOINT exported by " + path);
     if (entry == nullptr) return 1;
 
-    testing::TestHost host(entry);
+    inprocess::InProcessHost host(entry);
     host.SetImage(640, 480, 4, {});
     host.SetFilterCase(filterCaseEditableTransparencyNoSelection);
 

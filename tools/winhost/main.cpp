@@ -21,12 +21,12 @@
 #include <vector>
 
 #include "host/parameters.h"
-#include "tools/testhost/pipl.h"
+#include "tools/inprocess_host/pipl.h"
 #include "ui/settings_file.h"
-#include "tools/testhost/test_host.h"
+#include "tools/inprocess_host/inprocess_host.h"
 
 using namespace tav;
-using namespace tav::testing;
+using namespace tav::inprocess;
 
 namespace {
 
@@ -100,7 +100,7 @@ int KeyRawImage(EntryPoint entry, int argc, char** argv) {
         std::fprintf(stderr, "winhost: %s does not hold %d x %d RGBA pixels\n", argv[3], width, height);
         return 1;
     }
-    TestHost host(entry);
+    InProcessHost host(entry);
     host.SetImage(width, height, 4, std::move(pixels));
     host.SetFilterCase(filterCaseEditableTransparencyNoSelection);
     int16_t result = host.Call(filterSelectorParameters);
@@ -168,7 +168,7 @@ int main(int argc, char** argv) {
     if (entry == nullptr) return 1;
     if (keyMode) return KeyRawImage(entry, argc, argv);
 
-    TestHost host(entry);
+    InProcessHost host(entry);
     host.SetImage(100, 100, 3, Gradient(100, 100));
 
     int16_t result = host.CallAbout();

@@ -1,10 +1,10 @@
-#include "tools/testhost/pipl.h"
+#include "tools/inprocess_host/pipl.h"
 
 #include <cstring>
 
 #include "host/host_interface.h"
 
-namespace tav::testing {
+namespace tav::inprocess {
 namespace {
 
 template <typename T>
@@ -110,4 +110,4 @@ std::vector<std::string> CheckFilterPiPL(const PiPL& pipl, bool x64) {
     return problems;
 }
 
-}  // namespace tav::testing
+}  // namespace tav::inprocess

@@ -1,33 +1,33 @@
-#include "tools/testhost/test_host.h"
+#include "tools/inprocess_host/inprocess_host.h"
 
 #include <algorithm>
 #include <cstring>
 
-namespace tav::testing {
+namespace tav::inprocess {
 namespace {
 
 // The callbacks carry no context: the host of the call under way.
-std::atomic<TestHost*> g_active{nullptr};
+std::atomic<InProcessHost*> g_active{nullptr};
 
 constexpr size_t kRecordBlockSize = 2048;  // more than any host version passes
 
 extern "C" Boolean HostAbort() {
-    TestHost* host = g_active.load();
+    InProcessHost* host = g_active.load();
     return host ? host->OnAbort() : 0;
 }
 
 extern "C" void HostProgress(int32_t done, int32_t total) {
-    if (TestHost* host = g_active.load()) host->OnProgress(done, total);
+    if (InProcessHost* host = g_active.load()) host->OnProgress(done, total);
 }
 
 extern "C" OSErr HostAdvanceState() {
-    TestHost* host = g_active.load();
+    InProcessHost* host = g_active.load();
     return host ? host->OnAdvanceState() : OSErr(-1);
 }
 
 extern "C" OSErr HostDisplayPixels(const PSPixelMap* source, const VRect* srcRect,
                                    int32_t dstRow, int32_t dstCol, void*) {
-    TestHost* host = g_active.load();
+    InProcessHost* host = g_active.load();
     return host ? host->OnDisplayPixels(source, srcRect, dstRow, dstCol) : OSErr(-1);
 }
 
@@ -35,16 +35,16 @@ bool IsEmpty(const Rect& r) { return r.right <= r.left || r.bottom <= r.top; }
 
 class ActiveScope {
 public:
-    explicit ActiveScope(TestHost* host) : previous_(g_active.exchange(host)) {}
+    explicit ActiveScope(InProcessHost* host) : previous_(g_active.exchange(host)) {}
     ~ActiveScope() { g_active.store(previous_); }
 
 private:
-    TestHost* previous_;
+    InProcessHost* previous_;
 };
 
 }  // namespace
 
-TestHost::TestHost(EntryPoint entry)
+InProcessHost::InProcessHost(EntryPoint entry)
     : entry_(entry), recordBlock_(new uint8_t[kRecordBlockSize]()),
       record_(reinterpret_cast<FilterRecord*>(recordBlock_.get())) {
     record_->serialNumber = 0;
@@ -62,12 +62,12 @@ TestHost::TestHost(EntryPoint entry)
 }
 
 namespace {
-std::atomic<TestHost::HandleDisposer> g_disposer{nullptr};
+std::atomic<InProcessHost::HandleDisposer> g_disposer{nullptr};
 }
 
-void TestHost::SetHandleDisposer(HandleDisposer disposer) { g_disposer.store(disposer); }
+void InProcessHost::SetHandleDisposer(HandleDisposer disposer) { g_disposer.store(disposer); }
 
-TestHost::~TestHost() {
+InProcessHost::~InProcessHost() {
     if (g_active.load() == this) g_active.store(nullptr);
     if (HandleDisposer dispose = g_disposer.load()) {
         dispose(record_->parameters);
@@ -75,14 +75,14 @@ TestHost::~TestHost() {
     }
 }
 
-void TestHost::InstallCallbacks() {
+void InProcessHost::InstallCallbacks() {
     record_->abortProc = HostAbort;
     record_->progressProc = HostProgress;
     record_->advanceState = quirks.noAdvanceState ? nullptr : HostAdvanceState;
     record_->displayPixels = quirks.noDisplayPixels ? nullptr : HostDisplayPixels;
 }
 
-void TestHost::SetImage(int width, int height, int planes, std::vector<uint8_t> pixels) {
+void InProcessHost::SetImage(int width, int height, int planes, std::vector<uint8_t> pixels) {
     width_ = width;
     height_ = height;
     planes_ = planes;
@@ -94,11 +94,11 @@ void TestHost::SetImage(int width, int height, int planes, std::vector<uint8_t> 
     SetFilterRect(0, 0, width, height);
 }
 
-void TestHost::SetFilterRect(int left, int top, int right, int bottom) {
+void InProcessHost::SetFilterRect(int left, int top, int right, int bottom) {
     record_->filterRect = Rect{int16_t(top), int16_t(left), int16_t(bottom), int16_t(right)};
 }
 
-void TestHost::ClearRecords() {
+void InProcessHost::ClearRecords() {
     selectors.clear();
     advanceRequests.clear();
     displays.clear();
@@ -109,41 +109,41 @@ void TestHost::ClearRecords() {
     progressLock_.clear(std::memory_order_release);
 }
 
-std::vector<ProgressCall> TestHost::progressCalls() const {
+std::vector<ProgressCall> InProcessHost::progressCalls() const {
     while (progressLock_.test_and_set(std::memory_order_acquire)) {}
     std::vector<ProgressCall> copy = progress_;
     progressLock_.clear(std::memory_order_release);
     return copy;
 }
 
-TestHost* TestHost::Activate() {
+InProcessHost* InProcessHost::Activate() {
     InstallCallbacks();
     return g_active.exchange(this);
 }
 
-void TestHost::Deactivate(TestHost* previous) { g_active.store(previous); }
+void InProcessHost::Deactivate(InProcessHost* previous) { g_active.store(previous); }
 
-int16_t TestHost::Call(int16_t selector) {
+int16_t InProcessHost::Call(int16_t selector) {
     InstallCallbacks();
     ActiveScope scope(this);
-    selectors.push_back(selector);
+    if (recording) selectors.push_back(selector);
     int16_t result = 0;
     entry_(selector, record_, &data_, &result);
     if (selector == filterSelectorStart || selector == filterSelectorContinue) FlushOutput();
     return result;
 }
 
-int16_t TestHost::CallAbout() {
+int16_t InProcessHost::CallAbout() {
     ActiveScope scope(this);
     AboutRecord about{};
     about.platformData = &platformData_;
-    selectors.push_back(filterSelectorAbout);
+    if (recording) selectors.push_back(filterSelectorAbout);
     int16_t result = 0;
     entry_(filterSelectorAbout, reinterpret_cast<FilterRecord*>(&about), &data_, &result);
     return result;
 }
 
-int16_t TestHost::RunFilter(bool withParameters) {
+int16_t InProcessHost::RunFilter(bool withParameters) {
     int16_t result = 0;
     if (withParameters) result = Call(filterSelectorParameters);
     if (result == 0) result = Call(filterSelectorPrepare);
@@ -162,19 +162,20 @@ int16_t TestHost::RunFilter(bool withParameters) {
     return result;
 }
 
-Boolean TestHost::OnAbort() {
+Boolean InProcessHost::OnAbort() {
     int call = abortCalls_.fetch_add(1);
     return abortAtCall >= 0 && call >= abortAtCall;
 }
 
-void TestHost::OnProgress(int32_t done, int32_t total) {
+void InProcessHost::OnProgress(int32_t done, int32_t total) {
     if (progressListener != nullptr) progressListener(done, total, progressContext);
+    if (!recording) return;
     while (progressLock_.test_and_set(std::memory_order_acquire)) {}
     progress_.push_back({done, total});
     progressLock_.clear(std::memory_order_release);
 }
 
-bool TestHost::FillBuffer(std::vector<uint8_t>& buffer, const Rect& rect, int lo, int hi,
+bool InProcessHost::FillBuffer(std::vector<uint8_t>& buffer, const Rect& rect, int lo, int hi,
                           int rate, int16_t padding, int32_t* rowBytes) {
     int w = std::max(0, rect.right - rect.left);
     int h = std::max(0, rect.bottom - rect.top);
@@ -221,7 +222,7 @@ bool TestHost::FillBuffer(std::vector<uint8_t>& buffer, const Rect& rect, int lo
     return true;
 }
 
-void TestHost::FlushOutput() {
+void InProcessHost::FlushOutput() {
     if (!outPending_) return;
     outPending_ = false;
     const Rect& r = pendingRect_;
@@ -245,7 +246,7 @@ void TestHost::FlushOutput() {
     }
 }
 
-OSErr TestHost::OnAdvanceState() {
+OSErr InProcessHost::OnAdvanceState() {
     FlushOutput();
     FilterRecord& rec = *record_;
     int call = advanceCalls_++;
@@ -290,12 +291,13 @@ OSErr TestHost::OnAdvanceState() {
         }
     }
     request.result = result;
-    advanceRequests.push_back(request);
+    if (recording) advanceRequests.push_back(request);
     return result;
 }
 
-OSErr TestHost::OnDisplayPixels(const PSPixelMap* source, const VRect* srcRect, int32_t dstRow,
+OSErr InProcessHost::OnDisplayPixels(const PSPixelMap* source, const VRect* srcRect, int32_t dstRow,
                                 int32_t dstCol) {
+    if (!recording) return 0;
     DisplayCapture capture{};
     capture.bounds = source->bounds;
     capture.srcRect = *srcRect;
@@ -322,4 +324,4 @@ OSErr TestHost::OnDisplayPixels(const PSPixelMap* source, const VRect* srcRect, 
     return 0;
 }
 
-}  // namespace tav::testing
+}  // namespace tav::inprocess

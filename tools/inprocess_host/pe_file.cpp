@@ -1,4 +1,4 @@
-#include "tools/testhost/pe_file.h"
+#include "tools/inprocess_host/pe_file.h"
 
 #include <algorithm>
 #include <cctype>
@@ -6,7 +6,7 @@
 #include <fstream>
 #include <iterator>
 
-namespace tav::testing {
+namespace tav::inprocess {
 namespace {
 
 struct Reader {
@@ -125,4 +125,4 @@ std::optional<std::vector<uint8_t>> FindPeResource(const PeFile& pe, const std::
                                 pe.bytes.begin() + ptrdiff_t(*data + dataSize));
 }
 
-}  // namespace tav::testing
+}  // namespace tav::inprocess

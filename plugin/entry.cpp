@@ -1,18 +1,17 @@
 // ENTRYPOINT: the state block kept in the host's data word, the six
 // selectors, the about box, the memory request and the end-of-run clean-up.
-#include "host/entry.h"
+#include "plugin/entry.h"
 
 #include <cstring>
 #include <initializer_list>
 
-#include "engine/worker.h"
 #include "host/allocator.h"
 #include "host/parameters.h"
 #include "host/plugin_state.h"
-#include "host/run.h"
-#include "platform/bitmap.h"
+#include "platform/check.h"
 #include "platform/library.h"
 #include "platform/module.h"
+#include "plugin/run.h"
 #include "resources/strings.h"
 
 namespace tav {
@@ -68,39 +67,6 @@ void Dispatch(int16_t selector, PluginState* state) {
 
 }  // namespace
 
-void ResetRunStartValues(PluginState* state) {
-    state->previewCenterX = -1;
-    state->previewCenterY = -1;
-    state->workerHandle = kNoWorker;
-    state->panning = 0;
-    state->keyRangeScanned = 0;
-    state->sourceImage = nullptr;
-    state->foregroundImage = nullptr;
-    state->rawMatte = nullptr;
-    state->finalMatte = nullptr;
-    state->cancelRequest = 0;
-    state->workerFinished = 0;
-    state->reportProgress = 0;
-    state->pickBitmap = 0;
-    state->picking = 0;
-    state->captureIncomplete = 0;
-}
-
-void ReleaseRunBuffers(PluginState* state) {
-    StopWorker(state);
-    for (uint8_t** buffer : {&state->sourceImage, &state->foregroundImage, &state->rawMatte,
-                             &state->finalMatte}) {
-        if (*buffer != nullptr) {
-            FreeLargeBuffer(*buffer);
-            *buffer = nullptr;
-        }
-    }
-    if (state->pickBitmap != 0) {
-        platform::DeleteBitmap(state->pickBitmap);
-        state->pickBitmap = 0;
-    }
-}
-
 AreaSizes ComputeAreaSizes(const Rect& filterRect) {
     AreaSizes sizes{};
     sizes.width = int32_t(filterRect.right) - int32_t(filterRect.left);
@@ -147,8 +113,10 @@ bool CheckHostCallback(const void* callback) {
     return false;
 }
 
-void OnLibraryAttach(void* module) {
-    platform::SetThisModule(module);
+void LoadOptionalControls() {
+    static bool tried = false;
+    if (tried) return;
+    tried = true;
     platform::LibraryHandle library = platform::LoadOptionalLibrary("ctl3d32.dll");
     if (library == nullptr) return;
     void* registerCall = platform::FindLibrarySymbol(library, "Ctl3dRegister");
@@ -158,17 +126,16 @@ void OnLibraryAttach(void* module) {
         platform::UnloadLibrary(library);
         return;
     }
+    platform::ModuleHandle module = platform::ThisModule();
     platform::CallLibraryFunction(registerCall, module);
     platform::CallLibraryFunction(subclassCall, module);
     g_ctl3d.library = library;
     g_ctl3d.unregister = unregisterCall;
-}
-
-void OnLibraryDetach() {
-    if (g_ctl3d.library == nullptr) return;
-    platform::CallLibraryFunction(g_ctl3d.unregister, platform::ThisModule());
-    platform::UnloadLibrary(g_ctl3d.library);
-    g_ctl3d = Ctl3d{};
+    platform::SetModuleDetachHandler([] {
+        platform::CallLibraryFunction(g_ctl3d.unregister, platform::ThisModule());
+        platform::UnloadLibrary(g_ctl3d.library);
+        g_ctl3d = Ctl3d{};
+    });
 }
 
 }  // namespace tav
@@ -176,6 +143,7 @@ void OnLibraryDetach() {
 extern "C" void ENTRYPOINT(int16_t selector, tav::FilterRecord* record, intptr_t* data,
                            int16_t* result) {
     using namespace tav;
+    LoadOptionalControls();
     if (*data == 0) {
         Handle handle = NewMacHandle(sizeof(PluginState));
         if (handle == nullptr) {
@@ -193,6 +161,8 @@ extern "C" void ENTRYPOINT(int16_t selector, tav::FilterRecord* record, intptr_t
 
     Dispatch(selector, &state);
 
+    // A worker points into this call's block: none may outlive the call.
+    TAV_CHECK(LoadShared(state.worker.workerHandle) == kNoWorker);
     *result = state.result;
     std::memcpy(stored, &state, sizeof state);
 }

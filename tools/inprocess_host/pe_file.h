@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-namespace tav::testing {
+namespace tav::inprocess {
 
 struct PeFile {
     bool x64 = false;
@@ -21,4 +21,4 @@ std::optional<PeFile> ReadPeFile(const std::string& path, std::string* error);
 std::optional<std::vector<uint8_t>> FindPeResource(const PeFile& pe, const std::string& type,
                                                    uint16_t id, std::string* error);
 
-}  // namespace tav::testing
+}  // namespace tav::inprocess

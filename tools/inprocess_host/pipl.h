@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-namespace tav::testing {
+namespace tav::inprocess {
 
 struct PiPLProperty {
     uint32_t vendor;
@@ -40,4 +40,4 @@ std::string PascalText(const PiPLProperty& property);
 // length a multiple of 4. Returns the problems found (none: accepted).
 std::vector<std::string> CheckFilterPiPL(const PiPL& pipl, bool x64);
 
-}  // namespace tav::testing
+}  // namespace tav::inprocess

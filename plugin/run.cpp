@@ -2,17 +2,16 @@
 // straight to work with the stored settings, has the worker compute the
 // matte and foreground of the whole area, then writes the output tile by
 // tile.
-#include "host/run.h"
+#include "plugin/run.h"
 
-#include "engine/matte_table.h"
-#include "engine/worker.h"
 #include "host/allocator.h"
 #include "host/capture.h"
-#include "host/entry.h"
+#include "host/matte_run.h"
 #include "host/parameters.h"
 #include "host/plugin_state.h"
 #include "output/compose.h"
 #include "platform/debugger.h"
+#include "plugin/entry.h"
 #include "resources/strings.h"
 #include "ui/registry.h"
 
@@ -46,17 +45,19 @@ void PrepareDirectPath(PluginState* state) {
 // Has the worker finish a run for the current settings; false when there is
 // no complete result (no image, no thread).
 bool ComputeResult(PluginState* state) {
-    StoreShared(state->reportProgress, 1);
+    StoreShared(state->worker.reportProgress, 1);
     WaitForWorker(state);
-    if (LoadShared(state->workerFinished) == 0) {
+    if (LoadShared(state->worker.workerFinished) == 0) {
         RestartWorker(state);
         WaitForWorker(state);
     }
-    return LoadShared(state->workerFinished) != 0;
+    return LoadShared(state->worker.workerFinished) != 0;
 }
 
 void WriteOutput(PluginState* state) {
     FilterRecord* record = state->filterRecord;
+    const ParameterRecord* parameters = GetParameters(record);
+    if (parameters != nullptr && parameters->OutputMethod == kOutputBackground) ReadBackgroundPicture(state);
     FirstTile(state);
     do {
         if (record->abortProc != nullptr && record->abortProc()) {

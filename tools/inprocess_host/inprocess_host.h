@@ -1,8 +1,9 @@
-// An in-process host of the filter interface, for tests, the command-line
-// keyer and the Windows smoke test. It holds an interleaved 8-bit RGB image
-// with 3 or 4 planes, serves the plug-in's requests through advanceState at
-// any scale and padding, writes outData back, and records everything the
-// plug-in asks of it.
+// An in-process host of the filter interface: what the command-line keyer,
+// the Windows host program and the tests run the plug-in in. It holds an
+// interleaved 8-bit RGB image with 3 or 4 planes, serves the plug-in's
+// requests through advanceState at any scale and padding, and writes outData
+// back. On request (`recording`) it also keeps a record of everything the
+// plug-in asked of it.
 #pragma once
 
 #include <atomic>
@@ -14,12 +15,12 @@
 
 #include "host/host_interface.h"
 
-namespace tav::testing {
+namespace tav::inprocess {
 
 using EntryPoint = void (*)(int16_t selector, FilterRecord* record, intptr_t* data,
                             int16_t* result);
 
-// Host quirks a test can switch on.
+// Hosts that lack a callback, or skip the finish selector.
 struct HostQuirks {
     bool noAdvanceState = false;
     bool noDisplayPixels = false;
@@ -53,12 +54,12 @@ struct ProgressCall {
     int32_t total;
 };
 
-class TestHost {
+class InProcessHost {
 public:
-    explicit TestHost(EntryPoint entry);
-    ~TestHost();
-    TestHost(const TestHost&) = delete;
-    TestHost& operator=(const TestHost&) = delete;
+    explicit InProcessHost(EntryPoint entry);
+    ~InProcessHost();
+    InProcessHost(const InProcessHost&) = delete;
+    InProcessHost& operator=(const InProcessHost&) = delete;
 
     // The image: width x height pixels of `planes` interleaved bytes (3: RGB,
     // 4: RGB and transparency). The filter rectangle becomes the whole image.
@@ -98,8 +99,8 @@ public:
     // Makes this host the one the callbacks reach, for code that calls the
     // plug-in's internals directly rather than through a selector. Returns
     // the host that was active before; pass it to Deactivate.
-    TestHost* Activate();
-    static void Deactivate(TestHost* previous);
+    InProcessHost* Activate();
+    static void Deactivate(InProcessHost* previous);
 
     // Sends one selector; for start and continue, writes the last output
     // back into the image afterwards, as hosts do. Returns the result word.
@@ -111,7 +112,8 @@ public:
     // failed: hosts send finish after a failed start too).
     int16_t RunFilter(bool withParameters);
 
-    // What the plug-in did.
+    // What the plug-in did, kept only while `recording` is set.
+    bool recording = false;
     std::vector<int16_t> selectors;
     std::vector<AdvanceRequest> advanceRequests;
     std::vector<DisplayCapture> displays;
@@ -152,4 +154,4 @@ private:
     std::vector<ProgressCall> progress_;
 };
 
-}  // namespace tav::testing
+}  // namespace tav::inprocess

@@ -10,9 +10,10 @@ namespace tav {
 
 struct PluginState;
 
-// Called when the library is loaded into and unloaded from a process.
-void OnLibraryAttach(void* module);
-void OnLibraryDetach();
+// Loads the optional three-dimensional dialog controls, once, at the first
+// call of the entry point (never under the system's loader lock); they are
+// released when the library is unloaded.
+void LoadOptionalControls();
 
 // The about box, owned by `owner`, or by the host's window when 0.
 void ShowAboutBox(PluginState* state, platform::WindowHandle owner);
