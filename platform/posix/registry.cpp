@@ -25,11 +25,12 @@
 // whole file: a temporary file in the same folder is written, synced and
 // renamed over the key file, so a crash leaves the old file or the new one.
 //
-// Opening stands for full access: the store folder is created when missing
-// (with its parents) and must be writable, and an existing key file must be
-// readable and writable; otherwise there is no key. Opening creates the key
-// file, empty, when it does not exist. Two processes writing the same key at
-// once may lose one of the two writes, never the file.
+// Opening stands for full access: an existing store folder must be writable
+// and an existing key file readable and writable; otherwise there is no key.
+// Opening creates nothing: a key that does not exist yet reads as empty, and
+// its folder (with its parents) and file are made by the first write, so
+// that reading settings leaves no trace. Two processes writing the same key
+// at once may lose one of the two writes, never the file.
 #include "platform/registry.h"
 
 #include <fcntl.h>
@@ -58,7 +59,9 @@ constexpr uint32_t kMaxValueBytes = 1u << 20;  // the system's limit for one val
 constexpr size_t kMaxFileNameBytes = 240;
 
 struct OpenKey {
+    std::string folder;
     std::string file;
+    mode_t folderMode;
     mode_t fileMode;
 };
 
@@ -299,25 +302,20 @@ RegistryKey CreateRegistryKey(RegistryRoot root, const char* subkey) {
     std::string folder, name;
     if (!LocateKey(root, subkey, &folder, &name)) return kNoRegistryKey;
     bool machine = root == RegistryRoot::LocalMachine;
-    if (!MakeFolders(folder, machine ? 0755 : 0700)) return kNoRegistryKey;
-    if (!HasFullAccess(folder, R_OK | W_OK | X_OK)) return kNoRegistryKey;
-
-    auto* key = new (std::nothrow) OpenKey{folder + "/" + name, mode_t(machine ? 0644 : 0600)};
-    if (key == nullptr) return kNoRegistryKey;
     struct stat info;
+    if (stat(folder.c_str(), &info) == 0 &&
+        (!S_ISDIR(info.st_mode) || !HasFullAccess(folder, R_OK | W_OK | X_OK)))
+        return kNoRegistryKey;
+
+    auto* key = new (std::nothrow)
+        OpenKey{folder, folder + "/" + name, mode_t(machine ? 0755 : 0700), mode_t(machine ? 0644 : 0600)};
+    if (key == nullptr) return kNoRegistryKey;
     if (lstat(key->file.c_str(), &info) == 0) {
         if (!S_ISREG(info.st_mode) || !HasFullAccess(key->file, R_OK | W_OK)) {
             delete key;
             return kNoRegistryKey;
         }
         key->fileMode = info.st_mode & 07777;
-    } else {
-        int fd = open(key->file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, key->fileMode);
-        if (fd < 0 && errno != EEXIST) {
-            delete key;
-            return kNoRegistryKey;
-        }
-        if (fd >= 0) close(fd);
     }
     return reinterpret_cast<RegistryKey>(key);
 }
@@ -361,6 +359,8 @@ bool SetRegistryValue(RegistryKey handle, const char* name, uint32_t type, const
         break;
     }
     if (!replaced) values.push_back({name, type, bytes});
+    // The first write makes the store.
+    if (!MakeFolders(key->folder, key->folderMode)) return false;
     return posix::ReplaceFileAtomically(key->file, FormatStore(values), key->fileMode);
 }
 

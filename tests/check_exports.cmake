@@ -1,0 +1,16 @@
+# Fails unless the shared library FILE exports ENTRYPOINT and no other
+# defined symbol (nm -D --defined-only, run as NM).
+execute_process(COMMAND ${NM} -D --defined-only ${FILE} OUTPUT_VARIABLE symbols RESULT_VARIABLE status)
+if(NOT status EQUAL 0)
+  message(FATAL_ERROR "${NM} failed on ${FILE}")
+endif()
+string(REGEX MATCHALL "[^\n]+" lines "${symbols}")
+set(names "")
+foreach(line IN LISTS lines)
+  string(REGEX REPLACE "^[0-9a-fA-F]* *[A-Za-z] " "" name "${line}")
+  list(APPEND names ${name})
+endforeach()
+if(NOT names STREQUAL "ENTRYPOINT")
+  message(FATAL_ERROR "${FILE} exports: ${names}; only ENTRYPOINT may be exported")
+endif()
+message(STATUS "${FILE} exports ENTRYPOINT alone")
