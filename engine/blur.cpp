@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <cstring>
 
-#include "engine/portable_exp.h"
+#include "engine/exp.h"
 #include "engine/worker.h"
 
 namespace tav {
@@ -57,7 +57,7 @@ struct BlurScratch {
         w[0] = 1.0;
         q[0] = 0.0;
         for (int i = 1; i <= extent; ++i) {
-            const double weight = PortableExp(-(double(i) * double(i)) / s);
+            const double weight = CorrectlyRoundedExp(-(double(i) * double(i)) / s);
             w[i] = weight;
             w[-i] = weight;
             q[i] = q[i - 1] + weight;

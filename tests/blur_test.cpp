@@ -12,7 +12,6 @@
 #include <vector>
 
 #include "engine/blur.h"
-#include "engine/portable_exp.h"
 #include "host/allocator.h"
 #include "host/parameters.h"
 #include "host/plugin_state.h"

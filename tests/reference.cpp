@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "engine/portable_exp.h"
+#include "engine/exp.h"
 
 namespace tav::reference {
 namespace {
@@ -71,7 +71,7 @@ struct PlainKernel {
         w[0] = 1.0;
         q[0] = 0.0;
         for (int i = 1; i <= radius; ++i) {
-            w[size_t(i)] = PortableExp(-double(i * i) / s);
+            w[size_t(i)] = CorrectlyRoundedExp(-double(i * i) / s);
             q[size_t(i)] = q[size_t(i) - 1] + w[size_t(i)];
         }
     }
