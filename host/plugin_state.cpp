@@ -4,7 +4,7 @@
 
 #include "host/allocator.h"
 #include "host/matte_run.h"
-#include "platform/bitmap.h"
+#include "platform/window_toolkit.h"
 
 namespace tav {
 

@@ -1,5 +1,7 @@
 #include "output/dib.h"
 
+#include <cstdint>
+
 namespace tav {
 namespace {
 
@@ -55,6 +57,16 @@ bool ReadDib(const void* block, size_t blockSize, int32_t width, int32_t height,
     picture->bytesPerPixel = int32_t(bytesPerPixel);
     picture->bottomUp = dibHeight > 0;
     return true;
+}
+
+bool ReadDibOfAnySize(const void* block, size_t blockSize, DibPicture* picture) {
+    if (block == nullptr || blockSize < kDibInfoHeaderSize) return false;
+    const auto* header = static_cast<const uint8_t*>(block);
+    const int64_t width = int32_t(LoadU32(header + kWidthField));
+    const int64_t height = int32_t(LoadU32(header + kHeightField));
+    const int64_t rows = height < 0 ? -height : height;
+    if (width <= 0 || width > INT32_MAX || rows <= 0 || rows > INT32_MAX) return false;
+    return ReadDib(block, blockSize, int32_t(width), int32_t(rows), picture);
 }
 
 }  // namespace tav

@@ -56,4 +56,9 @@ struct DibPicture {
 bool ReadDib(const void* block, size_t blockSize, int32_t width, int32_t height,
              DibPicture* picture);
 
+// The same for a picture of whatever size its header states (at least one
+// pixel each way): for readers that lay any picture over an area and stop
+// where it ends.
+bool ReadDibOfAnySize(const void* block, size_t blockSize, DibPicture* picture);
+
 }  // namespace tav

@@ -12,6 +12,7 @@
 #include "platform/library.h"
 #include "platform/module.h"
 #include "plugin/run.h"
+#include "ui/about_box.h"
 #include "resources/strings.h"
 
 namespace tav {
@@ -82,20 +83,6 @@ AreaSizes ComputeAreaSizes(const Rect& filterRect) {
     };
     sizes.bufferSpace = int32_t(2 * (hostPart(sizes.imageBytes) + hostPart(sizes.matteBytes)));
     return sizes;
-}
-
-void ShowAboutBox(PluginState* state, platform::WindowHandle owner) {
-    if (owner == 0) {
-        auto* about = reinterpret_cast<const AboutRecord*>(state->filterRecord);
-        if (about != nullptr && about->platformData != nullptr)
-            owner = static_cast<const PlatformData*>(about->platformData)->hwnd;
-    }
-    char text[256];
-    char caption[60];
-    platform::ModuleHandle module = platform::ThisModule();
-    platform::LoadStringResource(module, IDS_ABOUT, text, sizeof text);
-    platform::LoadStringResource(module, IDS_CAPTION, caption, sizeof caption);
-    platform::ShowMessageBox(owner, text, caption, platform::MessageIcon::Information);
 }
 
 void ShowHostRequirementMessage(unsigned id) {

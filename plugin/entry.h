@@ -15,9 +15,6 @@ struct PluginState;
 // released when the library is unloaded.
 void LoadOptionalControls();
 
-// The about box, owned by `owner`, or by the host's window when 0.
-void ShowAboutBox(PluginState* state, platform::WindowHandle owner);
-
 // Shows string `id` with the stop icon and no owner.
 void ShowHostRequirementMessage(unsigned id);
 

@@ -13,6 +13,7 @@
 #include "platform/debugger.h"
 #include "plugin/entry.h"
 #include "resources/strings.h"
+#include "ui/parameters_dialog.h"
 #include "ui/registry.h"
 
 namespace tav {
@@ -23,12 +24,10 @@ void DebugHook() {
         platform::BreakIntoDebugger();
 }
 
-// The dialog path. The parameters dialog is not part of this build yet: the
-// run ends as a cancelled dialog would, and a repeated run then works with
-// the stored settings.
+// The dialog path: the dialog captures the image, builds the level table and
+// starts the worker; whatever its outcome the next run shows no dialog.
 void RunDialogPath(PluginState* state, ParameterRecord* parameters) {
-    ShowHostRequirementMessage(IDS_NOT_READY);
-    state->result = 1;
+    RunParametersDialog(state);
     parameters->ShowDialog = 0;
 }
 

@@ -10,7 +10,8 @@
 #define IDS_GREEN_SCREEN 201
 #define IDS_NEWER_VERSION 205
 #define IDS_OUTPUT_FIRST 206
-#define IDS_NOT_READY 16996
+#define IDS_OUTPUT_LAST 211
+#define IDS_SAVE_FAILED 212
 #define IDS_NEEDS_RGB 16997
 #define IDS_NEEDS_ADVANCE_STATE 16998
 #define IDS_NEEDS_HOST 16999
@@ -32,7 +33,7 @@
     X(209, "Matte Only")                                                                 \
     X(210, "Transparency Only")                                                          \
     X(211, "Background from Clipboard")                                                  \
-    X(IDS_NOT_READY, "This build of Tavrisk cannot key images yet")                  \
+    X(IDS_SAVE_FAILED, "The settings could not be saved to %s: %s.")                    \
     X(IDS_NEEDS_RGB, "This plug-in requires an image in RGB color mode")                 \
     X(IDS_NEEDS_ADVANCE_STATE,                                                           \
       "This plug-in requires a host that supports the advanceState callback")           \

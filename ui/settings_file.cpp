@@ -202,7 +202,17 @@ void SaveSettingsFile(platform::WindowHandle dialog, PluginState* state) {
     path[sizeof path - 1] = '\0';
     std::memcpy(parameters->SettingsPath, path, sizeof path);
 
-    WriteSettingsFile(parameters->SettingsPath, *parameters);
+    if (!WriteSettingsFile(parameters->SettingsPath, *parameters)) {
+        // The user would believe the settings saved: say which file and why.
+        char reason[128], format[kMessageSize], text[kMessageSize + kSettingsPathSize + 128];
+        platform::DescribeLastFileError(reason, sizeof reason);
+        platform::LoadStringResource(platform::ThisModule(), IDS_SAVE_FAILED, format, int(sizeof format));
+        std::snprintf(text, sizeof text, format, parameters->SettingsPath, reason);
+        char caption[64];
+        platform::LoadStringResource(platform::ThisModule(), IDS_CAPTION, caption, int(sizeof caption));
+        platform::ShowMessageBox(dialog, text, caption, platform::MessageIcon::Stop);
+        return;
+    }
 
     // The folder without its trailing separator; a bare file name gives the
     // empty text.

@@ -30,8 +30,9 @@ int LoadSettingsFile(platform::WindowHandle dialog, PluginState* state);
 
 // Asks for a file with the save dialog, proposing SettingsPath (and starting
 // in ParamDirectory when SettingsPath is empty), writes the settings into it
-// and remembers its folder in ParamDirectory. Cancel changes nothing; write
-// failures are not reported.
+// and remembers its folder in ParamDirectory. Cancel changes nothing. A file
+// that cannot be written is reported in a message box owned by the dialog,
+// naming it and the reason, and ParamDirectory is left as it was.
 void SaveSettingsFile(platform::WindowHandle dialog, PluginState* state);
 
 // Reads the keys of the file into `*record` with the load rules: a missing

@@ -1,5 +1,7 @@
 #include "platform/paths.h"
 
+#include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 namespace tav::platform {
@@ -11,6 +13,11 @@ const char* LastFolderSeparator(const char* path) {
     if (slash == nullptr) return backslash;
     if (backslash == nullptr) return slash;
     return slash > backslash ? slash : backslash;
+}
+
+void DescribeLastFileError(char* buffer, size_t size) {
+    if (buffer == nullptr || size == 0) return;
+    std::snprintf(buffer, size, "%s", std::strerror(errno));
 }
 
 }  // namespace tav::platform

@@ -83,7 +83,9 @@ bool ReplaceFileAtomically(const std::string& target, const std::string& text, s
     ok = close(fd) == 0 && ok;
     if (ok) ok = rename(temp.c_str(), target.c_str()) == 0;
     if (!ok) {
+        const int error = errno;  // the reason, for the caller's message
         unlink(temp.c_str());
+        errno = error;
         return false;
     }
     size_t slash = target.rfind('/');

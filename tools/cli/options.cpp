@@ -15,9 +15,13 @@ constexpr const char* kMethodNames[kOutputMethodCount] = {
 
 const char* const kUsage =
     "Usage: tavrisk key INPUT... [-o OUTPUT | --outdir DIR] [options]\n"
+    "       tavrisk preview INPUT -o PICTURE.png [--zoom fit|1|-N] [--center X,Y] [options]\n"
     "\n"
-    "Keys each INPUT (PNG or JPEG) off its blue or green screen and writes an\n"
-    "8-bit RGBA PNG; by default NAME-keyed.png beside the input.\n"
+    "key: keys each INPUT (PNG or JPEG) off its blue or green screen and writes\n"
+    "an 8-bit RGBA PNG; by default NAME-keyed.png beside the input.\n"
+    "preview: opens the plug-in's parameters dialog on INPUT as a host's first\n"
+    "run does, at the zoom asked (the whole image by default), centred on X,Y\n"
+    "when given, writes the preview picture to PICTURE.png and cancels.\n"
     "\n"
     "Options:\n"
     "  -o, --output FILE      output file (one input only)\n"
@@ -39,6 +43,8 @@ const char* const kUsage =
     "                         (default 600000000)\n"
     "  --accept-jpeg-warnings key JPEG files that decode only with warnings\n"
     "                         (damaged parts come out grey) instead of refusing\n"
+    "  --zoom fit|1|-N        preview: the zoom (1 : 1, 1 : N)\n"
+    "  --center X,Y           preview: the image point shown at the middle\n"
     "  --quiet                no progress bar\n"
     "  --timings              report decode, run and encode times and peak memory\n"
     "  --help, --version\n";
@@ -105,7 +111,8 @@ int ParseArguments(int argc, char** argv, Options* o) {
     };
     if (argc >= 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) return help();
     if (argc >= 2 && std::strcmp(argv[1], "--version") == 0) return version();
-    if (argc < 2 || std::strcmp(argv[1], "key") != 0) return UsageError("expected the command 'key'");
+    if (argc >= 2 && std::strcmp(argv[1], "preview") == 0) o->command = Command::Preview;
+    else if (argc < 2 || std::strcmp(argv[1], "key") != 0) return UsageError("expected the command 'key' or 'preview'");
     for (int i = 2; i < argc; ++i) {
         const std::string arg = argv[i];
         std::string v;
@@ -163,6 +170,20 @@ int ParseArguments(int argc, char** argv, Options* o) {
             if (!value(&v)) return UsageError("--max-pixels needs a number");
             if (ParseInteger(v, 1, INT64_MAX / 16, &o->read.maxPixels) != NumberText::Valid)
                 return UsageError("--max-pixels takes a positive number of pixels, not '" + v + "'");
+        } else if (arg == "--zoom" && o->command == Command::Preview) {
+            if (!value(&v)) return UsageError("--zoom needs fit, 1 or -N");
+            int64_t n = 0;
+            if (v == "fit") o->zoom = 0;
+            else if (ParseInteger(v, -128, 1, &n) == NumberText::Valid && n != 0 && n != -1) o->zoom = int(n);
+            else return UsageError("--zoom takes fit, 1 or -2 .. -128, not '" + v + "'");
+        } else if (arg == "--center" && o->command == Command::Preview) {
+            if (!value(&v)) return UsageError("--center needs X,Y");
+            const size_t comma = v.find(',');
+            int64_t x = 0, y = 0;
+            if (comma == std::string::npos || ParseInteger(v.substr(0, comma), 0, 32766, &x) != NumberText::Valid ||
+                ParseInteger(v.substr(comma + 1), 0, 32766, &y) != NumberText::Valid)
+                return UsageError("--center takes X,Y within the image, not '" + v + "'");
+            o->center = std::make_pair(int(x), int(y));
         } else if (arg == "--accept-jpeg-warnings") {
             o->read.acceptJpegWarnings = true;
         } else if (arg == "--quiet" || arg == "-q") {
@@ -176,6 +197,8 @@ int ParseArguments(int argc, char** argv, Options* o) {
         }
     }
     if (o->inputs.empty()) return UsageError("no input image");
+    if (o->command == Command::Preview && (o->inputs.size() != 1 || o->output.empty()))
+        return UsageError("preview takes one input and -o PICTURE.png");
     if (!o->output.empty() && !o->outdir.empty()) return UsageError("-o and --outdir exclude each other");
     if (!o->output.empty() && o->inputs.size() > 1) return UsageError("-o takes one input only; use --outdir");
     return -1;

@@ -16,7 +16,10 @@ struct Region {
     int x = 0, y = 0, width = 0, height = 0;
 };
 
+enum class Command { Key, Preview };
+
 struct Options {
+    Command command = Command::Key;
     std::vector<std::string> inputs;
     std::string output, outdir;
     std::optional<int> method;
@@ -27,6 +30,10 @@ struct Options {
     ReadOptions read;
     bool quiet = false;
     bool timings = false;
+    // preview: the zoom (0: the fit, 1: 1 : 1, -N: 1 : N) and the image point
+    // to centre on.
+    int zoom = 0;
+    std::optional<std::pair<int, int>> center;
 };
 
 // Parses the command line into `options`; returns -1 to go on, or the exit

@@ -26,9 +26,9 @@ extern "C" OSErr HostAdvanceState() {
 }
 
 extern "C" OSErr HostDisplayPixels(const PSPixelMap* source, const VRect* srcRect,
-                                   int32_t dstRow, int32_t dstCol, void*) {
+                                   int32_t dstRow, int32_t dstCol, void* platformContext) {
     InProcessHost* host = g_active.load();
-    return host ? host->OnDisplayPixels(source, srcRect, dstRow, dstCol) : OSErr(-1);
+    return host ? host->OnDisplayPixels(source, srcRect, dstRow, dstCol, platformContext) : OSErr(-1);
 }
 
 bool IsEmpty(const Rect& r) { return r.right <= r.left || r.bottom <= r.top; }
@@ -199,10 +199,11 @@ bool InProcessHost::FillBuffer(std::vector<uint8_t>& buffer, const Rect& rect, i
         return true;
     }
     std::fill(buffer.begin(), buffer.end(), uint8_t(0));
+    if (rate > 1) return FillReduced(buffer, rect, lo, n, rate, padding, *rowBytes);
     for (int y = 0; y < h; ++y) {
         for (int x = 0; x < w; ++x) {
-            int sx = (rect.left + x) * rate;
-            int sy = (rect.top + y) * rate;
+            int sx = rect.left + x;
+            int sy = rect.top + y;
             bool outside = sx < 0 || sy < 0 || sx >= width_ || sy >= height_;
             uint8_t* dst = &buffer[size_t(y) * *rowBytes + size_t(x) * n];
             if (outside) {
@@ -217,6 +218,41 @@ bool InProcessHost::FillBuffer(std::vector<uint8_t>& buffer, const Rect& rect, i
             }
             const uint8_t* src = &image_[(size_t(sy) * width_ + sx) * planes_];
             for (int p = 0; p < n; ++p) dst[p] = (lo + p < planes_) ? src[lo + p] : 0;
+        }
+    }
+    return true;
+}
+
+bool InProcessHost::FillReduced(std::vector<uint8_t>& buffer, const Rect& rect, int lo, int n, int rate,
+                                int16_t padding, int32_t rowBytes) {
+    // Reduced pixel (rx, ry) is the average of the image's block
+    // [rx * rate, rx * rate + rate) x [ry * rate, ry * rate + rate), cut at the
+    // image's edges; one wholly outside the image is padded.
+    const int reducedWidth = (width_ + rate - 1) / rate, reducedHeight = (height_ + rate - 1) / rate;
+    const int w = std::max(0, rect.right - rect.left), h = std::max(0, rect.bottom - rect.top);
+    for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) {
+            int rx = rect.left + x, ry = rect.top + y;
+            uint8_t* dst = &buffer[size_t(y) * rowBytes + size_t(x) * n];
+            if (rx < 0 || ry < 0 || rx >= reducedWidth || ry >= reducedHeight) {
+                if (padding == plugInPadError) return false;
+                if (padding != plugInPadReplicate) {
+                    if (padding >= 0) std::memset(dst, padding & 0xFF, size_t(n));
+                    continue;
+                }
+                rx = std::clamp(rx, 0, reducedWidth - 1);
+                ry = std::clamp(ry, 0, reducedHeight - 1);
+            }
+            const int x0 = rx * rate, x1 = std::min(x0 + rate, width_);
+            const int y0 = ry * rate, y1 = std::min(y0 + rate, height_);
+            const int64_t count = int64_t(x1 - x0) * (y1 - y0);
+            for (int p = 0; p < n; ++p) {
+                if (lo + p >= planes_) continue;
+                int64_t sum = 0;
+                for (int sy = y0; sy < y1; ++sy)
+                    for (int sx = x0; sx < x1; ++sx) sum += image_[(size_t(sy) * width_ + sx) * planes_ + lo + p];
+                dst[p] = uint8_t((2 * sum + count) / (2 * count));  // halves round up
+            }
         }
     }
     return true;
@@ -275,7 +311,17 @@ OSErr InProcessHost::OnAdvanceState() {
         if (IsEmpty(rec.outRect)) {
             rec.outData = nullptr;
             rec.outRowBytes = 0;
-        } else if (!FillBuffer(outBuffer_, rec.outRect, rec.outLoPlane, rec.outHiPlane, rate,
+        } else if (rate > 1) {
+            // A reduced request's output is a picture for the screen, not a
+            // part of the image: a zeroed buffer of outRect's size.
+            const int w = std::max(0, rec.outRect.right - rec.outRect.left);
+            const int h = std::max(0, rec.outRect.bottom - rec.outRect.top);
+            const int n = std::max(0, rec.outHiPlane - rec.outLoPlane + 1);
+            outBuffer_.assign(size_t(w) * h * n, 0);
+            rec.outData = outBuffer_.data();
+            rec.outRowBytes = w * n;
+            outPending_ = false;
+        } else if (!FillBuffer(outBuffer_, rec.outRect, rec.outLoPlane, rec.outHiPlane, 1,
                                rec.outputPadding, &rowBytes)) {
             result = -30100;
         } else {
@@ -296,9 +342,10 @@ OSErr InProcessHost::OnAdvanceState() {
 }
 
 OSErr InProcessHost::OnDisplayPixels(const PSPixelMap* source, const VRect* srcRect, int32_t dstRow,
-                                int32_t dstCol) {
-    if (!recording) return 0;
+                                     int32_t dstCol, void* platformContext) {
+    if (!recording && displayDrawer == nullptr) return 0;
     DisplayCapture capture{};
+    capture.masked = source->masks != nullptr;
     capture.bounds = source->bounds;
     capture.srcRect = *srcRect;
     capture.dstRow = dstRow;
@@ -320,7 +367,8 @@ OSErr InProcessHost::OnDisplayPixels(const PSPixelMap* source, const VRect* srcR
                     pixel[ptrdiff_t(k) * source->planeBytes];
         }
     }
-    displays.push_back(std::move(capture));
+    if (displayDrawer != nullptr) displayDrawer(capture, platformContext, displayContext);
+    if (recording) displays.push_back(std::move(capture));
     return 0;
 }
 

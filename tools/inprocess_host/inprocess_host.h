@@ -1,9 +1,23 @@
 // An in-process host of the filter interface: what the command-line keyer,
 // the Windows host program and the tests run the plug-in in. It holds an
 // interleaved 8-bit RGB image with 3 or 4 planes, serves the plug-in's
-// requests through advanceState at any scale and padding, and writes outData
-// back. On request (`recording`) it also keeps a record of everything the
-// plug-in asked of it.
+// requests through advanceState, and writes outData back. On request
+// (`recording`) it also keeps a record of everything the plug-in asked of it.
+//
+// Requests, by inputRate:
+// - 1.0 (65536, full resolution): inData holds the image's pixels of inRect,
+//   padded as inputPadding says where inRect leaves the image (-1 replicates
+//   the nearest edge pixel, -2 leaves zeros, -3 fails the request, 0..255
+//   fills with that value); outData likewise for outRect, and it goes back
+//   into the image before the next request and after the call.
+// - An integral N > 1 (N * 65536; the preview's 1 : N): inRect is in the
+//   coordinates of the image reduced N : 1, whose pixel (x, y) is the average
+//   of the image's N x N block at (x * N, y * N), each plane apart, with
+//   halves rounded up; a block cut by the image's right or bottom edge
+//   averages the pixels that exist. Reduced pixels outside the reduced image
+//   are padded as above, -1 replicating the nearest reduced pixel. outData is
+//   a zeroed buffer of outRect's size (a picture for the screen, never
+//   written back).
 #pragma once
 
 #include <atomic>
@@ -37,6 +51,7 @@ struct DisplayCapture {
     int width;
     int height;
     std::vector<uint8_t> rgb;  // width x height x 3, rows top to bottom
+    bool masked;               // a mask came with the pixel map
 };
 
 // One advanceState call: the request as the plug-in set it.
@@ -79,6 +94,11 @@ public:
     intptr_t& dataWord() { return data_; }
 
     HostQuirks quirks;
+    // Shows what displayPixels is given: called with the picture and the
+    // platform context (the paint's device context) the plug-in passed.
+    void (*displayDrawer)(const DisplayCapture& picture, void* platformContext, void* context) = nullptr;
+    void* displayContext = nullptr;
+
     // Told of every progressProc call, on the thread that made it (the
     // plug-in's worker thread, mostly).
     void (*progressListener)(int32_t done, int32_t total, void* context) = nullptr;
@@ -126,13 +146,15 @@ public:
     void OnProgress(int32_t done, int32_t total);
     OSErr OnAdvanceState();
     OSErr OnDisplayPixels(const PSPixelMap* source, const VRect* srcRect, int32_t dstRow,
-                          int32_t dstCol);
+                          int32_t dstCol, void* platformContext);
 
 private:
     void InstallCallbacks();
     void FlushOutput();
     bool FillBuffer(std::vector<uint8_t>& buffer, const Rect& rect, int lo, int hi, int rate,
                     int16_t padding, int32_t* rowBytes);
+    bool FillReduced(std::vector<uint8_t>& buffer, const Rect& rect, int lo, int n, int rate, int16_t padding,
+                     int32_t rowBytes);
 
     EntryPoint entry_;
     std::vector<uint8_t> image_;
