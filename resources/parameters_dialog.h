@@ -74,8 +74,8 @@
 #define IDC_CORRECTION_G 135
 #define IDC_CORRECTION_B 136
 #define IDC_SHOW_MATTE 137
-#define IDC_HELP 100
-#define IDC_ABOUT 101
+#define IDC_HELP_BUTTON 100
+#define IDC_ABOUT_BUTTON 101
 
 #define TAV_EDIT_STYLE (TAV_WS_CHILD | TAV_WS_VISIBLE | TAV_WS_BORDER | TAV_ES_AUTOHSCROLL | TAV_WS_TABSTOP)
 #define TAV_LABEL_STYLE (TAV_WS_CHILD | TAV_WS_VISIBLE | TAV_SS_RIGHT)
@@ -130,8 +130,8 @@
     X("1 : 5", IDC_ZOOM_LABEL, "Static", TAV_WS_CHILD | TAV_WS_VISIBLE | TAV_SS_CENTER, 204, 198, 20, 8)   \
     X("Load...", IDC_LOAD, "Button", TAV_BUTTON_STYLE, 180, 42, 65, 14)                                    \
     X("Save...", IDC_SAVE, "Button", TAV_BUTTON_STYLE, 180, 58, 65, 14)                                    \
-    X("Help", IDC_HELP, "Button", TAV_BUTTON_STYLE, 180, 78, 65, 14)                                       \
-    X("About...", IDC_ABOUT, "Button", TAV_BUTTON_STYLE, 180, 94, 65, 14)                                  \
+    X("Help", IDC_HELP_BUTTON, "Button", TAV_BUTTON_STYLE, 180, 78, 65, 14)                                       \
+    X("About...", IDC_ABOUT_BUTTON, "Button", TAV_BUTTON_STYLE, 180, 94, 65, 14)                                  \
     X("OK", 1, "Button", TAV_WS_CHILD | TAV_WS_VISIBLE | TAV_BS_DEFPUSHBUTTON | TAV_WS_TABSTOP, 180, 6, 65, 14) \
     X("Cancel", 2, "Button", TAV_BUTTON_STYLE, 180, 22, 65, 14)                                            \
     X("", IDC_PREVIEW, "Static", TAV_WS_CHILD | TAV_WS_VISIBLE | TAV_SS_BLACKFRAME | TAV_SS_SUNKEN, 180, 126, 67, 65) \

@@ -228,13 +228,13 @@ intptr_t Command(WindowHandle dialog, uintptr_t first) {
             p = g_state->savedParameters;
             Close(dialog, platform::kCommandCancel);
             return 1;
-        case IDC_HELP: {
+        case IDC_HELP_BUTTON: {
             char path[kSettingsTextSize];
             LookUpHelpFile(path);
             platform::OpenHelpContents(dialog, path);
             return 1;
         }
-        case IDC_ABOUT:
+        case IDC_ABOUT_BUTTON:
             ShowAboutBox(g_state, dialog);
             return 1;
         case IDC_SCREEN_COLOR:

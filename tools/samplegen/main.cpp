@@ -5,6 +5,7 @@
 // Usage: samplegen OUTPUT.png [WIDTH HEIGHT]
 //        samplegen --raw OUTPUT.rgba WIDTH HEIGHT   the same scene as raw RGBA
 //        samplegen --to-raw IN.png OUT.rgba         any PNG or JPEG to raw RGBA
+//        samplegen --ppm-to-png IN.ppm OUT.png      a binary PPM (P6) to PNG
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -89,14 +90,41 @@ int Usage() {
     std::fprintf(stderr,
                  "usage: samplegen OUTPUT.png [WIDTH HEIGHT]\n"
                  "       samplegen --raw OUTPUT.rgba WIDTH HEIGHT\n"
-                 "       samplegen --to-raw IN.png OUT.rgba\n");
+                 "       samplegen --to-raw IN.png OUT.rgba\n"
+                 "       samplegen --ppm-to-png IN.ppm OUT.png\n");
     return 2;
+}
+
+// A binary PPM: "P6", width, height, 255, then RGB bytes.
+bool ReadPpm(const char* path, tav::cli::Image* image) {
+    std::ifstream in(path, std::ios::binary);
+    std::string magic;
+    int maximum = 0;
+    in >> magic >> image->width >> image->height >> maximum;
+    in.get();
+    if (!in || magic != "P6" || maximum != 255 || image->width <= 0 || image->height <= 0) return false;
+    std::string rgb(size_t(image->width) * image->height * 3, '\0');
+    in.read(rgb.data(), std::streamsize(rgb.size()));
+    if (!in) return false;
+    image->rgba.resize(size_t(image->width) * image->height * 4, 255);
+    for (size_t i = 0; i < size_t(image->width) * image->height; ++i) std::memcpy(&image->rgba[4 * i], &rgb[3 * i], 3);
+    return true;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
     std::string error;
+    if (argc == 4 && std::strcmp(argv[1], "--ppm-to-png") == 0) {
+        tav::cli::Image image;
+        if (!ReadPpm(argv[2], &image)) {
+            std::fprintf(stderr, "samplegen: %s: not a binary PPM\n", argv[2]);
+            return 1;
+        }
+        if (tav::cli::WritePng(argv[3], image, &error)) return 0;
+        std::fprintf(stderr, "samplegen: %s: %s\n", argv[3], error.c_str());
+        return 1;
+    }
     if (argc == 4 && std::strcmp(argv[1], "--to-raw") == 0) {
         tav::cli::Image image;
         if (!tav::cli::ReadImage(argv[2], {}, &image, &error)) {

@@ -10,6 +10,10 @@
 //          keys a raw 8-bit RGBA image the way a host repeats the last filter
 //          (parameters, the settings applied with the dialog off, prepare,
 //          start, continue, finish) and writes the layer back as raw RGBA.
+//        winhost PLUGIN.8bf --dialog IN.rgba WIDTH HEIGHT OUT.rgba SETTINGS SHOT.ppm
+//        winhost PLUGIN.8bf --dialog-cancel IN.rgba WIDTH HEIGHT
+//          a host's first run with the parameters dialog, worked by a script
+//          of user input (tools/winhost/dialog_run.h).
 #include <windows.h>
 
 #include <cstdio>
@@ -24,6 +28,7 @@
 #include "tools/inprocess_host/pipl.h"
 #include "ui/settings_file.h"
 #include "tools/inprocess_host/inprocess_host.h"
+#include "tools/winhost/dialog_run.h"
 
 using namespace tav;
 using namespace tav::inprocess;
@@ -44,7 +49,10 @@ LRESULT CALLBACK CbtHook(int code, WPARAM wParam, LPARAM lParam) {
         HWND window = reinterpret_cast<HWND>(wParam);
         char className[64] = {};
         GetClassNameA(window, className, sizeof className);
-        if (std::strcmp(className, "#32770") == 0) {
+        char title[64] = {};
+        GetWindowTextA(window, title, sizeof title);
+        // Message boxes are closed; the parameters dialog is left to its script.
+        if (std::strcmp(className, "#32770") == 0 && std::strcmp(title, "Tavrisk Parameters") != 0) {
             char caption[512] = {};
             char text[1024] = {};
             GetWindowTextA(window, caption, sizeof caption);
@@ -138,9 +146,18 @@ int KeyRawImage(EntryPoint entry, int argc, char** argv) {
 
 }  // namespace
 
+// Reads a raw RGBA image of width x height pixels.
+bool ReadRaw(const char* path, int width, int height, std::vector<uint8_t>* pixels) {
+    std::ifstream in(path, std::ios::binary);
+    pixels->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return width > 0 && height > 0 && pixels->size() == size_t(width) * height * 4;
+}
+
 int main(int argc, char** argv) {
     const bool keyMode = argc >= 3 && std::strcmp(argv[2], "--key") == 0;
-    if (argc != 2 && !keyMode) {
+    const bool dialogMode = argc == 9 && std::strcmp(argv[2], "--dialog") == 0;
+    const bool cancelMode = argc == 6 && std::strcmp(argv[2], "--dialog-cancel") == 0;
+    if (argc != 2 && !keyMode && !dialogMode && !cancelMode) {
         std::fprintf(stderr, "usage: winhost PLUGIN.8bf [--key IN.rgba WIDTH HEIGHT OUT.rgba [KEY=VALUE...]]\n");
         return 2;
     }
@@ -167,6 +184,16 @@ int main(int argc, char** argv) {
     Check(entry != nullptr, "entry point '" + entryName + "' exported");
     if (entry == nullptr) return 1;
     if (keyMode) return KeyRawImage(entry, argc, argv);
+    if (dialogMode || cancelMode) {
+        std::vector<uint8_t> pixels;
+        const int width = std::atoi(argv[4]), height = std::atoi(argv[5]);
+        if (!ReadRaw(argv[3], width, height, &pixels)) {
+            std::fprintf(stderr, "winhost: %s does not hold %d x %d RGBA pixels\n", argv[3], width, height);
+            return 1;
+        }
+        return winhost::RunDialog(entry, pixels, width, height, cancelMode, dialogMode ? argv[6] : nullptr,
+                                  dialogMode ? argv[7] : nullptr, dialogMode ? argv[8] : nullptr);
+    }
 
     InProcessHost host(entry);
     host.SetImage(100, 100, 3, Gradient(100, 100));
