@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstring>
 #include <functional>
 #include <random>
 #include <string>
@@ -10,16 +9,17 @@
 #include <vector>
 
 #include "engine/choke.h"
-#include "host/allocator.h"
-#include "host/parameters.h"
-#include "host/plugin_state.h"
+#include "engine/worker.h"
+#include "tests/engine_helpers.h"
 #include "tests/reference.h"
 
 namespace tav {
 namespace {
 
-using Matte = std::vector<uint8_t>;
+using test::FirstDifference;
+using test::Matte;
 
+constexpr uint8_t kUnwritten = 0xA7;
 
 Matte MakeMatte(int width, int height, const std::function<int(int, int)>& pixel) {
     Matte matte(size_t(width) * height);
@@ -28,98 +28,37 @@ Matte MakeMatte(int width, int height, const std::function<int(int, int)>& pixel
     return matte;
 }
 
-// Where two mattes first differ, for a readable failure.
-std::string FirstDifference(const Matte& actual, const Matte& expected, int width) {
-    if (actual.size() != expected.size()) return "sizes differ";
-    for (size_t i = 0; i < actual.size(); ++i)
-        if (actual[i] != expected[i])
-            return "first difference at x " + std::to_string(i % width) + ", y " + std::to_string(i / width) +
-                   ": " + std::to_string(actual[i]) + " instead of " + std::to_string(expected[i]);
-    return "";
-}
-
-#define EXPECT_SAME_MATTE(actual, expected, width) \
-    EXPECT_TRUE((actual) == (expected)) << FirstDifference((actual), (expected), (width))
-
-// Progress calls seen by the host, and an optional cancel raised from one.
-struct ProgressLog {
-    std::vector<std::pair<int32_t, int32_t>> calls;
-    PluginState* cancelState = nullptr;
-    int32_t cancelAtDone = -1;
-};
-ProgressLog g_progress;
-
-void RecordProgress(int32_t done, int32_t total) {
-    g_progress.calls.emplace_back(done, total);
-    if (g_progress.cancelState != nullptr && done == g_progress.cancelAtDone)
-        StoreShared(g_progress.cancelState->cancelRequest, 1);
-}
-
-// A state block with its filter record and Parameter record, holding the
-// matte to choke in `finalMatte` as the worker leaves it before the choke.
-class ChokeHarness {
-public:
-    ChokeHarness(const Matte& matte, int width, int height, int32_t amount)
-        : recordMemory_(2048 / sizeof(uint64_t), 0), before_(matte), other_(matte.size(), 0xA7) {
-        record_ = reinterpret_cast<FilterRecord*>(recordMemory_.data());
-        record_->parameters = NewMacHandle(sizeof(ParameterRecord));
-        GetParameters(record_)->MatteChoke = amount;
-        record_->progressProc = RecordProgress;
-        std::memset(&state_, 0, sizeof state_);
-        state_.width = width;
-        state_.height = height;
-        state_.matteBytes = int64_t(matte.size());
-        state_.finalMatte = before_.data();
-        state_.rawMatte = other_.data();
-        state_.workerHandle = kNoWorker;
-        state_.filterRecord = record_;
-        g_progress = ProgressLog{};
-    }
-    ~ChokeHarness() {
-        auto* master = reinterpret_cast<MacMaster*>(record_->parameters);
-        FreeLargeBuffer(master->data);
-        FreeLargeBuffer(master);
-    }
-    ChokeHarness(const ChokeHarness&) = delete;
-    ChokeHarness& operator=(const ChokeHarness&) = delete;
-
-    PluginState& state() { return state_; }
-    // The buffer that held the pre-choke matte, and the one that did not.
-    Matte& before() { return before_; }
-    Matte& other() { return other_; }
-
-private:
-    std::vector<uint64_t> recordMemory_;  // zero-filled, aligned for the record
-    FilterRecord* record_;
-    Matte before_;
-    Matte other_;
-    PluginState state_;
+struct ChokeOutcome {
+    bool completed;
+    Matte result;
 };
 
-// The stage's result, read from the buffer it left in `finalMatte`.
-Matte RunStage(const Matte& matte, int width, int height, int32_t amount) {
-    ChokeHarness harness(matte, width, height, amount);
-    EXPECT_TRUE(ChokeMatte(&harness.state()));
-    return Matte(harness.state().finalMatte, harness.state().finalMatte + matte.size());
-}
-
-// The preview form's result, through blocks of the Large-buffer allocator.
-Matte RunBuffer(const Matte& matte, int width, int height, int32_t amount) {
-    auto* block = static_cast<uint8_t*>(AllocLargeBuffer(matte.size()));
-    EXPECT_NE(block, nullptr);
-    if (block == nullptr) return {};
-    std::memcpy(block, matte.data(), matte.size());
-    uint8_t* result = ChokeMatteBuffer(block, width, height, amount);
-    EXPECT_NE(result, block);
-    Matte out(result, result + matte.size());
-    FreeLargeBuffer(result);
+// ChokeMatte into a result of unwritten bytes, with guarded scratch of
+// ChokeScratchBytes at an odd address, or without scratch.
+ChokeOutcome RunChoke(const Matte& in, int width, int height, int32_t amount, bool withScratch,
+                      MatteJob* job = nullptr) {
+    const Matte input = in;
+    test::GuardedScratch scratch(ChokeScratchBytes(width, height, amount));
+    ChokeOutcome out{false, Matte(in.size(), kUnwritten)};
+    out.completed = ChokeMatte(input.data(), out.result.data(), width, height, amount,
+                               withScratch ? scratch.get() : nullptr, job);
+    EXPECT_TRUE(input == in) << "the input matte was changed";
+    EXPECT_TRUE(scratch.GuardIntact()) << "written outside the scratch memory";
     return out;
 }
 
-Matte RunDirect(const Matte& matte, int width, int height, int32_t amount) {
-    Matte out(matte.size(), 0x5C);
-    ChokeMatteDirect(matte.data(), out.data(), width, height, amount);
-    return out;
+// Every form: the running method with scratch, pixel by pixel without, and
+// ChokeMatteDirect.
+void ExpectEveryForm(const Matte& in, int width, int height, int32_t amount, const Matte& want) {
+    for (bool withScratch : {true, false}) {
+        const ChokeOutcome got = RunChoke(in, width, height, amount, withScratch);
+        EXPECT_TRUE(got.completed);
+        EXPECT_TRUE(got.result == want) << (withScratch ? "with scratch: " : "without scratch: ")
+                                        << FirstDifference(got.result, want, width);
+    }
+    Matte direct(in.size(), kUnwritten);
+    ChokeMatteDirect(in.data(), direct.data(), width, height, amount);
+    EXPECT_TRUE(direct == want) << "direct: " << FirstDifference(direct, want, width);
 }
 
 // ---- Every form against the pixel-by-pixel definition ----------------------
@@ -164,7 +103,7 @@ Matte MakePattern(Pattern pattern, int width, int height, bool grow, std::mt1993
 
 class ChokeAgainstReferenceTest : public ::testing::TestWithParam<int32_t> {};
 
-TEST_P(ChokeAgainstReferenceTest, StageBufferAndDirectFormsMatchTheDefinitionByteForByte) {
+TEST_P(ChokeAgainstReferenceTest, EveryFormMatchesTheDefinitionByteForByte) {
     const int32_t amount = GetParam();
     std::mt19937 random(uint32_t(amount) * 2654435761u + 17u);
     for (const Size& size : kSizes)
@@ -172,10 +111,8 @@ TEST_P(ChokeAgainstReferenceTest, StageBufferAndDirectFormsMatchTheDefinitionByt
             SCOPED_TRACE(testing::Message() << size.width << " x " << size.height << ", pattern "
                                             << int(pattern));
             const Matte matte = MakePattern(pattern, size.width, size.height, amount > 0, random);
-            const Matte expected = reference::Choke(matte, size.width, size.height, amount);
-            EXPECT_SAME_MATTE(RunStage(matte, size.width, size.height, amount), expected, size.width);
-            EXPECT_SAME_MATTE(RunBuffer(matte, size.width, size.height, amount), expected, size.width);
-            EXPECT_SAME_MATTE(RunDirect(matte, size.width, size.height, amount), expected, size.width);
+            ExpectEveryForm(matte, size.width, size.height, amount,
+                            reference::Choke(matte, size.width, size.height, amount));
         }
 }
 
@@ -243,143 +180,78 @@ const KnownCase kKnownCases[] = {
 
 class ChokeKnownCaseTest : public ::testing::TestWithParam<KnownCase> {};
 
-TEST_P(ChokeKnownCaseTest, StageAndBufferGiveTheExpectedMatte) {
+TEST_P(ChokeKnownCaseTest, EveryFormGivesTheExpectedMatte) {
     const KnownCase& c = GetParam();
-    const Matte input = MakeMatte(c.width, c.height, c.input);
-    const Matte expected = MakeMatte(c.width, c.height, c.expected);
-    EXPECT_SAME_MATTE(RunStage(input, c.width, c.height, c.amount), expected, c.width);
-    EXPECT_SAME_MATTE(RunBuffer(input, c.width, c.height, c.amount), expected, c.width);
+    ExpectEveryForm(MakeMatte(c.width, c.height, c.input), c.width, c.height, c.amount,
+                    MakeMatte(c.width, c.height, c.expected));
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, ChokeKnownCaseTest, ::testing::ValuesIn(kKnownCases),
                          [](const testing::TestParamInfo<KnownCase>& info) { return info.param.name; });
 
-// ---- The worker's stage ------------------------------------------------------
+// ---- With a job: progress and cancellation -------------------------------------
 
-constexpr int kStageWidth = 23;
-constexpr int kStageHeight = 13;
+constexpr int kWidth = 23;
+constexpr int kHeight = 13;
 
 Matte StageInput() {
-    return MakeMatte(kStageWidth, kStageHeight, [](int x, int y) { return (x * 29 + y * 53 + x * y) % 256; });
+    return MakeMatte(kWidth, kHeight, [](int x, int y) { return (x * 29 + y * 53 + x * y) % 256; });
 }
 
-TEST(ChokeMatteStageTest, ExchangesTheBuffersAndKeepsThePreChokeMatteInRawMatte) {
-    const Matte input = StageInput();
-    ChokeHarness harness(input, kStageWidth, kStageHeight, -2);
-    uint8_t* const wasRaw = harness.state().rawMatte;
-    uint8_t* const wasFinal = harness.state().finalMatte;
-    ASSERT_TRUE(ChokeMatte(&harness.state()));
-    EXPECT_EQ(harness.state().rawMatte, wasFinal);
-    EXPECT_EQ(harness.state().finalMatte, wasRaw);
-    EXPECT_SAME_MATTE(harness.before(), input, kStageWidth);
-    EXPECT_SAME_MATTE(harness.other(), reference::Choke(input, kStageWidth, kStageHeight, -2), kStageWidth);
-}
-
-TEST(ChokeMatteStageTest, ReportsOneStepPerRowFromProgressBaseWithoutAdvancingIt) {
-    ChokeHarness harness(StageInput(), kStageWidth, kStageHeight, 3);
-    harness.state().reportProgress = 1;
-    harness.state().progressBase = 250;
-    harness.state().progressTotal = 263;
-    ASSERT_TRUE(ChokeMatte(&harness.state()));
-    std::vector<std::pair<int32_t, int32_t>> expected;
-    for (int y = 0; y < kStageHeight; ++y) expected.emplace_back(250 + y, 263);
-    EXPECT_EQ(g_progress.calls, expected);
-    EXPECT_EQ(harness.state().progressBase, 250);
-}
-
-TEST(ChokeMatteStageTest, ReportsNothingWhenProgressIsOff) {
-    ChokeHarness harness(StageInput(), kStageWidth, kStageHeight, 3);
-    harness.state().progressTotal = 263;
-    ASSERT_TRUE(ChokeMatte(&harness.state()));
-    EXPECT_TRUE(g_progress.calls.empty());
-}
-
-TEST(ChokeMatteStageTest, CancelBeforeTheFirstRowStopsBeforeAnyPixelIsWritten) {
-    ChokeHarness harness(StageInput(), kStageWidth, kStageHeight, 5);
-    harness.state().workerHandle = 1;
-    harness.state().cancelRequest = 1;
-    EXPECT_FALSE(ChokeMatte(&harness.state()));
-    EXPECT_SAME_MATTE(harness.other(), Matte(harness.other().size(), 0xA7), kStageWidth);
-    EXPECT_SAME_MATTE(harness.before(), StageInput(), kStageWidth);
-}
-
-TEST(ChokeMatteStageTest, CancelRaisedDuringARunStopsBeforeTheNextRow) {
-    const Matte input = StageInput();
-    ChokeHarness harness(input, kStageWidth, kStageHeight, -4);
-    harness.state().workerHandle = 1;
-    harness.state().reportProgress = 1;
-    harness.state().progressBase = 40;
-    g_progress.cancelState = &harness.state();
-    g_progress.cancelAtDone = 40 + 5;
-    EXPECT_FALSE(ChokeMatte(&harness.state()));
-    EXPECT_EQ(g_progress.calls.size(), 6u);
-
-    // Rows 0..4 are written, the rest untouched.
-    Matte expected = reference::Choke(input, kStageWidth, kStageHeight, -4);
-    std::fill(expected.begin() + 5 * kStageWidth, expected.end(), 0xA7);
-    EXPECT_SAME_MATTE(harness.other(), expected, kStageWidth);
-}
-
-TEST(ChokeMatteStageTest, CancelRequestWithoutARecordedWorkerIsIgnored) {
-    const Matte input = StageInput();
-    ChokeHarness harness(input, kStageWidth, kStageHeight, 2);
-    harness.state().cancelRequest = 1;
-    EXPECT_TRUE(ChokeMatte(&harness.state()));
-    EXPECT_SAME_MATTE(harness.other(), reference::Choke(input, kStageWidth, kStageHeight, 2), kStageWidth);
-}
-
-// ---- The preview's form ------------------------------------------------------
-
-class ChokeMatteBufferTest : public ::testing::Test {
-protected:
-    void TearDown() override {
-        for (void* block : blocks_) FreeLargeBuffer(block);
-    }
-    uint8_t* Hold(uint8_t* block) {
-        if (block != nullptr) blocks_.push_back(block);
-        return block;
-    }
-
-    std::vector<void*> blocks_;
+struct JobCase {
+    const char* name;
+    bool withScratch;
+    bool reporting;
+    bool recorded;  // the job has a recorded worker; requests of others are ignored
+    int cancelRow;  // the request is made while this row is reported; -1: before the start; -2: none
+    int32_t amount;
 };
 
-// 1024 x 1024 bytes: the smallest matte kept in a temporary file, so that the
-// slot table shows whether a block is still held.
-constexpr int kFileWidth = 1024;
-constexpr int kFileHeight = 1024;
+class ChokeJobTest : public ::testing::TestWithParam<JobCase> {};
 
-Matte FileSizedMatte() {
-    return MakeMatte(kFileWidth, kFileHeight, [](int x, int y) { return (x * 7 + y * 13) % 251 < 5 ? 255 : 0; });
+// One progress step a row at progressBase + y, the base left as it was; a
+// request stops the stage before the reported row is written and before
+// anything more is reported.
+TEST_P(ChokeJobTest, ReportsEachRowAndStopsBeforeTheRequestedOne) {
+    const JobCase& c = GetParam();
+    const Matte input = StageInput();
+    test::RecordingJob recording;
+    MatteJob& job = recording.job;
+    job.workerHandle = c.recorded ? test::kFakeWorker : kNoWorker;
+    job.reportProgress = c.reporting;
+    job.progressBase = 250;
+    job.progressTotal = 263;
+    if (c.cancelRow == -1) job.cancelRequest = 1;
+    if (c.cancelRow >= 0) recording.cancelAt = 250 + c.cancelRow;
+
+    const ChokeOutcome got = RunChoke(input, kWidth, kHeight, c.amount, c.withScratch, &job);
+    const bool stops = c.recorded && c.cancelRow != -2;
+    const int rowsWritten = !stops ? kHeight : c.cancelRow < 0 ? 0 : c.cancelRow;
+    EXPECT_EQ(got.completed, !stops);
+    Matte want = reference::Choke(input, kWidth, kHeight, c.amount);
+    std::fill(want.begin() + ptrdiff_t(rowsWritten) * kWidth, want.end(), kUnwritten);
+    EXPECT_TRUE(got.result == want) << FirstDifference(got.result, want, kWidth);
+
+    std::vector<std::pair<int32_t, int32_t>> steps;
+    const int rowsReported = !c.reporting ? 0 : !stops ? kHeight : std::max(c.cancelRow, 0) + 1;
+    for (int y = 0; y < rowsReported; ++y) steps.emplace_back(250 + y, 263);
+    EXPECT_EQ(recording.calls, steps);
+    EXPECT_EQ(job.progressBase, 250);
 }
 
-TEST_F(ChokeMatteBufferTest, ReturnsANewBlockAndReleasesTheInput) {
-    const Matte input = FileSizedMatte();
-    uint8_t* block = static_cast<uint8_t*>(AllocLargeBuffer(input.size()));
-    ASSERT_NE(block, nullptr);
-    ASSERT_NE(FindBufferSlot(block), nullptr);
-    std::memcpy(block, input.data(), input.size());
-
-    uint8_t* result = Hold(ChokeMatteBuffer(block, kFileWidth, kFileHeight, 2));
-    ASSERT_NE(result, nullptr);
-    EXPECT_NE(result, block);
-    EXPECT_EQ(FindBufferSlot(block), nullptr) << "the input block is still held";
-    EXPECT_SAME_MATTE(Matte(result, result + input.size()), reference::Choke(input, kFileWidth, kFileHeight, 2),
-                      kFileWidth);
-}
-
-TEST_F(ChokeMatteBufferTest, WithoutMemoryForTheResultReturnsTheInputUnchanged) {
-    const Matte input = FileSizedMatte();
-    uint8_t* block = nullptr;
-    for (int i = 0; i < kBufferSlotCount; ++i) {
-        block = Hold(static_cast<uint8_t*>(AllocLargeBuffer(input.size())));
-        ASSERT_NE(block, nullptr) << "block " << i;
-    }
-    std::memcpy(block, input.data(), input.size());
-
-    EXPECT_EQ(ChokeMatteBuffer(block, kFileWidth, kFileHeight, -3), block);
-    EXPECT_NE(FindBufferSlot(block), nullptr) << "the input block was released";
-    EXPECT_SAME_MATTE(Matte(block, block + input.size()), input, kFileWidth);
-}
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ChokeJobTest,
+    ::testing::Values(JobCase{"reporting", true, true, false, -2, 3},
+                      JobCase{"reportingWithoutScratch", false, true, false, -2, -3},
+                      JobCase{"silent", true, false, true, -2, 3},
+                      JobCase{"requestBeforeTheStart", true, false, true, -1, 5},
+                      JobCase{"requestBeforeTheStartWithoutScratch", false, false, true, -1, 5},
+                      JobCase{"requestWhileRow5IsReported", true, true, true, 5, -4},
+                      JobCase{"requestWhileRow5IsReportedWithoutScratch", false, true, true, 5, -4},
+                      JobCase{"requestAtTheLastRow", true, true, true, kHeight - 1, 2},
+                      JobCase{"requestWithoutARecordedWorker", true, true, false, 5, 2},
+                      JobCase{"requestBeforeTheStartWithoutARecordedWorker", true, false, false, -1, 2}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace tav
