@@ -1,6 +1,6 @@
 // Helpers of the engine's tests: readable matte differences, scratch memory
-// with guard bytes, and a job that records its progress and can ask itself
-// to stop.
+// with guard bytes, a job that records its progress and can ask itself to
+// stop, and a keying scene.
 #pragma once
 
 #include <algorithm>
@@ -66,6 +66,26 @@ struct RecordingJob {
     std::vector<std::pair<int32_t, int32_t>> calls;
     int32_t cancelAt = -1;
 };
+
+// A blue- or green-screen scene: a subject with a soft edge, a strand, a
+// translucent patch and a pure white margin in the top three rows.
+inline std::vector<uint8_t> Scene(int width, int height, bool green) {
+    std::vector<uint8_t> rgb(size_t(width) * height * 3);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            for (int p = 0; p < 3; ++p) {
+                const int screen[3] = {15, green ? 220 : 40, green ? 50 : 225};
+                const int subject[3] = {190 + (x % 40), 140 + (y % 30), 100};
+                const int dx = x - width / 2, dy = y - height / 2, d2 = dx * dx + dy * dy;
+                const int r2 = (width / 3) * (width / 3);
+                int mix = d2 < r2 ? 255 : d2 < r2 + 4 * width ? 255 - 255 * (d2 - r2) / (4 * width) : 0;
+                if (x == width / 5) mix = 160;                          // a fine strand
+                if (x > width * 3 / 4 && y > height * 3 / 4) mix = 90;  // translucent patch
+                rgb[(size_t(y) * width + x) * 3 + p] =
+                    uint8_t(y < 3 ? 255 : screen[p] + (subject[p] - screen[p]) * mix / 255);
+            }
+    return rgb;
+}
 
 // A recorded worker as the stages see one; the handle is never used as a
 // thread's.

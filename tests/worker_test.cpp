@@ -1,210 +1,237 @@
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <cstring>
-#include <thread>
+#include <algorithm>
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <utility>
 #include <vector>
 
-#include "engine/matte_table.h"
 #include "engine/worker.h"
-#include "host/capture.h"
+#include "platform/thread.h"
+#include "tests/engine_helpers.h"
 #include "tests/reference.h"
-#include "tests/support.h"
 
 namespace tav {
 namespace {
 
-using test::PreparedRun;
+using test::FirstDifference;
+using test::Matte;
+using test::Scene;
 
-// A blue- or green-screen scene: a subject with a soft edge, a strand, a
-// translucent patch and a pure white margin at the top (outside the content
-// bounds once the margin spans whole rows).
-std::vector<uint8_t> Scene(int width, int height, bool green) {
-    return test::MakeImage(width, height, 3, [=](int x, int y, int p) {
-        if (y < 3) return 255;  // white margin
-        int screen[3] = {15, green ? 220 : 40, green ? 50 : 225};
-        int subject[3] = {190 + (x % 40), 140 + (y % 30), 100};
-        int dx = x - width / 2, dy = y - height / 2;
-        int d2 = dx * dx + dy * dy;
-        int r2 = (width / 3) * (width / 3);
-        int mix = d2 < r2 ? 255 : d2 < r2 + 4 * width ? 255 - 255 * (d2 - r2) / (4 * width) : 0;
-        if (x == width / 5) mix = 160;                          // a fine strand
-        if (x > width * 3 / 4 && y > height * 3 / 4) mix = 90;  // translucent patch
-        return screen[p] + (subject[p] - screen[p]) * mix / 255;
-    });
+constexpr uint8_t kUnwritten = 0xEE;
+
+struct Bounds {
+    int left, top, right, bottom;
+};
+
+// A job over a scene, with buffers of its own and a recorded progress.
+struct SceneJob {
+    SceneJob(int width, int height, bool green, MatteSettings settings, Bounds inside = {0, 0, 1 << 20, 1 << 20})
+        : rgb(Scene(width, height, green)),
+          foreground(rgb.size(), kUnwritten),
+          raw(size_t(width) * height, kUnwritten),
+          final(raw.size(), kUnwritten) {
+        MatteJob& j = job();
+        j.sourceImage = rgb.data();
+        j.foregroundImage = foreground.data();
+        j.rawMatte = raw.data();
+        j.finalMatte = final.data();
+        j.width = width;
+        j.height = height;
+        j.insideLeft = inside.left;
+        j.insideTop = inside.top;
+        j.insideRight = inside.right;
+        j.insideBottom = inside.bottom;
+        j.settings = settings;
+        const auto table = reference::LevelTable(0, 0, 0, false, 0, 255);
+        std::copy(table.begin(), table.end(), j.matteTable);
+    }
+    MatteJob& job() { return recording.job; }
+    const MatteJob& job() const { return recording.job; }
+    bool Untouched() const {
+        return foreground == std::vector<uint8_t>(foreground.size(), kUnwritten) &&
+               raw == Matte(raw.size(), kUnwritten) && final == Matte(final.size(), kUnwritten);
+    }
+
+    std::vector<uint8_t> rgb, foreground;
+    Matte raw, final;
+    test::RecordingJob recording;
+};
+
+// What the worker leaves: the foreground, the delivered matte in finalMatte
+// and the matte before the choke in rawMatte; a run that choked has the two
+// the other way round and says so.
+void ExpectResult(const SceneJob& run, const reference::WorkerResult& want) {
+    const MatteJob& job = run.job();
+    const bool exchanged = job.settings.matteChoke != 0;
+    EXPECT_EQ(job.mattesExchanged, int32_t(exchanged));
+    EXPECT_TRUE(run.foreground == want.foreground) << "foreground";
+    const Matte& delivered = exchanged ? run.raw : run.final;
+    const Matte& beforeChoke = exchanged ? run.final : run.raw;
+    EXPECT_TRUE(delivered == want.final) << "delivered: " << FirstDifference(delivered, want.final, job.width);
+    EXPECT_TRUE(beforeChoke == want.raw) << "before the choke: " << FirstDifference(beforeChoke, want.raw, job.width);
 }
 
-struct WorkerCase {
+reference::WorkerResult Reference(const SceneJob& run) {
+    const MatteJob& j = run.job();
+    return reference::RunWorker(j.settings, j.matteTable, run.rgb, j.width, j.height, j.insideLeft, j.insideTop,
+                                j.insideRight, j.insideBottom);
+}
+
+// ---- A whole run against the reference ------------------------------------------------
+
+struct WholeCase {
     const char* name;
     bool green;
     int width, height;
-    int blur, choke;
-    int32_t cr, cg, cb;
-    uint8_t protection, restore, removal;
-    uint8_t forceBlack, forceWhite, gamma, dynamic;
+    MatteSettings settings;  // screen colour, correction R G B, protection, restore R G B, removal, blur, choke
+    int forceBlack, forceWhite, gamma;
+    bool dynamic;
+    Bounds inside;
 };
 
-class WorkerWholeImageTest : public ::testing::TestWithParam<WorkerCase> {};
+class WorkerWholeImageTest : public ::testing::TestWithParam<WholeCase> {};
 
 TEST_P(WorkerWholeImageTest, MatchesTheReferenceOnEveryPixel) {
-    const WorkerCase& c = GetParam();
-    std::vector<uint8_t> rgb = Scene(c.width, c.height, c.green);
-    PreparedRun run(c.width + 9, c.height + 4, 4, {});
-    // Put the scene into a selection at (5, 2) of a larger layer.
-    std::vector<uint8_t> layer(size_t(c.width + 9) * (c.height + 4) * 4, 33);
-    for (int y = 0; y < c.height; ++y)
-        for (int x = 0; x < c.width; ++x)
-            for (int k = 0; k < 3; ++k)
-                layer[((size_t(y) + 2) * (c.width + 9) + x + 5) * 4 + k] = rgb[(size_t(y) * c.width + x) * 3 + k];
-    run.host.SetImage(c.width + 9, c.height + 4, 4, layer);
-    run.Select(5, 2, 5 + c.width, 2 + c.height);
-
-    ParameterRecord& p = run.parameters();
-    p.ScreenColor = c.green;
-    p.MatteBlur = uint8_t(c.blur);
-    p.MatteChoke = c.choke;
-    p.CorrectionR = c.cr;
-    p.CorrectionG = c.cg;
-    p.CorrectionB = c.cb;
-    p.Protection = c.protection;
-    p.RestoreR = p.RestoreG = p.RestoreB = c.restore;
-    p.BlueRemoval = c.removal;
-    p.ForceBlack = c.forceBlack;
-    p.ForceWhite = c.forceWhite;
-    p.Gamma = c.gamma;
-    p.DynamicRange = c.dynamic;
-    ASSERT_TRUE(CaptureImage(&run.state));
-    BuildMatteTable(&run.state);
-    MatteWorker(&run.state);  // directly, on this thread
-
-    EXPECT_EQ(run.state.contentTop, 2 + 3);
-    reference::WorkerResult want = reference::RunWorker(
-        p, MatteTable, rgb, c.width, c.height, run.state.contentLeft - 5, run.state.contentTop - 2,
-        run.state.contentRight - 5, run.state.contentBottom - 2);
-    const size_t n = size_t(c.width) * c.height;
-    EXPECT_TRUE(std::equal(want.foreground.begin(), want.foreground.end(), run.state.foregroundImage));
-    EXPECT_TRUE(std::equal(want.raw.begin(), want.raw.end(), run.state.rawMatte));
-    EXPECT_TRUE(std::equal(want.final.begin(), want.final.end(), run.state.finalMatte));
-    EXPECT_EQ(run.state.workerFinished, 0);  // a direct call records nothing
-    EXPECT_EQ(n, size_t(run.state.matteBytes));
+    const WholeCase& c = GetParam();
+    SceneJob run(c.width, c.height, c.green, c.settings, c.inside);
+    const auto table = reference::LevelTable(c.forceBlack, c.forceWhite, c.gamma, c.dynamic, 30, 220);
+    std::copy(table.begin(), table.end(), run.job().matteTable);
+    MatteWorker(&run.job());  // directly, on this thread
+    ExpectResult(run, Reference(run));
+    EXPECT_EQ(run.job().workerFinished, 0);  // a direct call records nothing
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Scenes, WorkerWholeImageTest,
     ::testing::Values(
-        WorkerCase{"blueDefaults", false, 97, 61, 0, 0, 0, 0, 0, 0, 0, 255, 0, 0, 0, 1},
-        WorkerCase{"greenDefaults", true, 97, 61, 0, 0, 0, 0, 0, 0, 0, 255, 0, 0, 0, 1},
-        WorkerCase{"blurOnly", false, 80, 70, 6, 0, 0, 0, 0, 0, 0, 255, 0, 0, 0, 0},
-        WorkerCase{"chokeGrow", true, 70, 50, 0, 3, 0, 0, 0, 0, 0, 255, 10, 10, 0, 1},
-        WorkerCase{"blurAndShrink", false, 90, 66, 4, -2, 10, 20, -40, 40, 120, 200, 5, 20, 60, 1},
-        WorkerCase{"largeRadii", true, 40, 30, 60, -50, 0, 0, 0, 0, 0, 255, 0, 0, 0, 1},
-        WorkerCase{"everything", true, 65, 65, 2, 1, -30, 40, 5, 250, 255, 100, 30, 40, 200, 0}),
+        WholeCase{"blueDefaults", false, 97, 61, {0, 0, 0, 0, 0, 0, 0, 0, 255, 0, 0}, 0, 0, 0, true, {0, 3, 97, 61}},
+        WholeCase{"greenDefaults", true, 97, 61, {1, 0, 0, 0, 0, 0, 0, 0, 255, 0, 0}, 0, 0, 0, true, {0, 0, 97, 61}},
+        // Bounds inside the area on every side.
+        WholeCase{"blurOnly", false, 80, 70, {0, 0, 0, 0, 0, 0, 0, 0, 255, 6, 0}, 0, 0, 0, false, {4, 3, 78, 69}},
+        // Bounds beyond the area on every side.
+        WholeCase{"chokeGrow", true, 70, 50, {1, 0, 0, 0, 0, 0, 0, 0, 255, 0, 3}, 10, 10, 0, true, {-5, -7, 75, 59}},
+        WholeCase{"blurAndShrink", false, 90, 66, {0, 10, 20, -40, 40, 120, 120, 120, 200, 4, -2}, 5, 20, 60, true,
+                  {0, 3, 90, 66}},
+        // Nothing inside: every pixel keys as the screen.
+        WholeCase{"largeRadii", true, 40, 30, {1, 0, 0, 0, 0, 0, 0, 0, 255, 60, -50}, 0, 0, 0, true, {10, 10, 10, 20}},
+        WholeCase{"everythingInvertedBounds", true, 65, 65, {1, -30, 40, 5, 250, 255, 255, 255, 100, 2, 1}, 30, 40, 200,
+                  false, {30, 20, 10, 5}}),
     [](const auto& info) { return std::string(info.param.name); });
 
-class WorkerControlTest : public ::testing::Test {
-protected:
-    WorkerControlTest() : run_(100, 50, 3, Scene(100, 50, false)) {
-        EXPECT_TRUE(CaptureImage(&run_.state));
-        BuildMatteTable(&run_.state);
-    }
-    PreparedRun run_;
+// ---- On a thread of its own -------------------------------------------------------
+
+struct StagesCase {
+    const char* name;
+    int blur, choke;
+    int total;  // progress steps: the rows, the columns and rows of the blur, the rows of the choke
 };
 
-TEST_F(WorkerControlTest, ProgressTotalCountsTheStages) {
-    ParameterRecord& p = run_.parameters();
-    MatteWorker(&run_.state);
-    EXPECT_EQ(run_.state.progressTotal, 50);
-    EXPECT_EQ(std::memcmp(run_.state.rawMatte, run_.state.finalMatte, 5000), 0);
-    p.MatteBlur = 4;
-    p.MatteChoke = -2;
-    MatteWorker(&run_.state);
-    EXPECT_EQ(run_.state.progressTotal, 250);
+class WorkerThreadTest : public ::testing::TestWithParam<StagesCase> {};
+
+TEST_P(WorkerThreadTest, ReportsEveryStepFinishesAndDeliversTheResult) {
+    const StagesCase& c = GetParam();
+    SceneJob run(100, 50, false, {0, 0, 0, 0, 0, 0, 0, 0, 255, c.blur, c.choke});
+    MatteJob& job = run.job();
+    job.reportProgress = 1;
+    StartWorker(&job);
+    WaitForWorker(&job);
+    EXPECT_EQ(job.workerHandle, kNoWorker);
+    EXPECT_EQ(job.workerFinished, 1);
+    EXPECT_EQ(job.cancelRequest, 0);
+    std::vector<std::pair<int32_t, int32_t>> steps;
+    for (int i = 0; i < c.total; ++i) steps.emplace_back(i, c.total);
+    EXPECT_EQ(run.recording.calls, steps);
+    ExpectResult(run, Reference(run));
+    // Stopping and waiting once it is done return at once and keep the result.
+    StopWorker(&job);
+    WaitForWorker(&job);
+    EXPECT_EQ(job.workerFinished, 1);
+    EXPECT_EQ(job.mattesExchanged, int32_t(c.choke != 0));
 }
 
-TEST_F(WorkerControlTest, ARecordedWorkerReportsProgressAndFinishes) {
-    ParameterRecord& p = run_.parameters();
-    p.MatteBlur = 3;
-    p.MatteChoke = 1;
-    run_.state.reportProgress = 1;
-    RestartWorker(&run_.state);
-    WaitForWorker(&run_.state);
-    EXPECT_EQ(run_.state.workerHandle, kNoWorker);
-    EXPECT_EQ(run_.state.workerFinished, 1);
-    EXPECT_EQ(run_.state.cancelRequest, 0);
-    auto progress = run_.host.progressCalls();
-    ASSERT_EQ(progress.size(), size_t(50 + 100 + 50 + 50));
-    for (size_t i = 0; i < progress.size(); ++i) {
-        EXPECT_EQ(progress[i].done, int32_t(i)) << i;
-        EXPECT_EQ(progress[i].total, 250);
+INSTANTIATE_TEST_SUITE_P(Stages, WorkerThreadTest,
+                         ::testing::Values(StagesCase{"keyingOnly", 0, 0, 50}, StagesCase{"blur", 3, 0, 200},
+                                           StagesCase{"choke", 0, -2, 100}, StagesCase{"blurAndChoke", 3, 1, 250}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(WorkerTest, ARecordedWorkerAskedToStopBeforeTheFirstRowWritesNothing) {
+    SceneJob run(100, 50, false, {0, 0, 0, 0, 0, 0, 0, 0, 255, 3, 1});
+    run.job().workerHandle = test::kFakeWorker;  // as a recorded worker sees itself
+    run.job().cancelRequest = 1;
+    MatteWorker(&run.job());
+    EXPECT_EQ(run.job().workerHandle, kNoWorker);
+    EXPECT_EQ(run.job().cancelRequest, 0);
+    EXPECT_EQ(run.job().workerFinished, 0);
+    EXPECT_TRUE(run.Untouched());
+}
+
+TEST(WorkerTest, WithoutAnImageAWorkerEndsWithoutAResult) {
+    SceneJob run(100, 50, false, {0, 0, 0, 0, 0, 0, 0, 0, 255, 3, 1});
+    MatteJob& job = run.job();
+    StopWorker(&job);  // no worker: both return at once
+    WaitForWorker(&job);
+    job.sourceImage = nullptr;
+    StartWorker(&job);
+    WaitForWorker(&job);
+    EXPECT_EQ(job.workerHandle, kNoWorker);
+    EXPECT_EQ(job.workerFinished, 0);
+    EXPECT_TRUE(run.Untouched());
+}
+
+// ---- Stopped from the controller in every stage ----------------------------------------
+
+// Progress that holds the worker at step `stopAt`, tells the controller it
+// got there, and lets it go on once a stop has been requested.
+struct StopPoint {
+    MatteJob* job;
+    int32_t stopAt;
+    std::atomic<bool> reached{false};
+    int32_t lastDone = -1;
+
+    static void Progress(void* context, int32_t done, int32_t) {
+        auto* self = static_cast<StopPoint*>(context);
+        self->lastDone = done;
+        if (done != self->stopAt) return;
+        self->reached.store(true);
+        self->reached.notify_one();
+        while (LoadShared(self->job->cancelRequest) == 0) platform::YieldTimeSlice();
     }
-    // Waiting again returns at once and keeps the result.
-    WaitForWorker(&run_.state);
-    EXPECT_EQ(run_.state.workerFinished, 1);
+};
+
+struct StopCase {
+    const char* name;
+    int step;  // -1: at once, whatever the worker has reached
+};
+
+class WorkerStopTest : public ::testing::TestWithParam<StopCase> {};
+
+TEST_P(WorkerStopTest, EndsUnfinishedWithNothingReportedAfterTheStop) {
+    // 50 rows, 100 columns and 50 rows of blur, 50 rows of choke.
+    SceneJob run(100, 50, true, {1, 0, 0, 0, 0, 0, 0, 0, 255, 40, 30});
+    MatteJob& job = run.job();
+    StopPoint point{&job, GetParam().step};
+    job.progress = StopPoint::Progress;
+    job.progressContext = &point;
+    job.reportProgress = 1;
+    StartWorker(&job);
+    if (point.stopAt >= 0) point.reached.wait(false);
+    StopWorker(&job);
+    EXPECT_EQ(job.workerHandle, kNoWorker);
+    EXPECT_EQ(job.cancelRequest, 0);
+    if (point.stopAt < 0) return;
+    EXPECT_EQ(job.workerFinished, 0);
+    EXPECT_EQ(job.mattesExchanged, 0);
+    EXPECT_EQ(point.lastDone, point.stopAt);
 }
 
-TEST_F(WorkerControlTest, AThreadedRunEqualsADirectRun) {
-    ParameterRecord& p = run_.parameters();
-    p.MatteBlur = 5;
-    p.MatteChoke = -3;
-    MatteWorker(&run_.state);
-    std::vector<uint8_t> direct(run_.state.finalMatte, run_.state.finalMatte + 5000);
-    std::vector<uint8_t> fg(run_.state.foregroundImage, run_.state.foregroundImage + 15000);
-    std::memset(run_.state.finalMatte, 0, 5000);
-    RestartWorker(&run_.state);
-    WaitForWorker(&run_.state);
-    ASSERT_EQ(run_.state.workerFinished, 1);
-    EXPECT_TRUE(std::equal(direct.begin(), direct.end(), run_.state.finalMatte));
-    EXPECT_TRUE(std::equal(fg.begin(), fg.end(), run_.state.foregroundImage));
-}
-
-TEST_F(WorkerControlTest, ACancelBeforeTheFirstRowWritesNothing) {
-    std::memset(run_.state.rawMatte, 7, 5000);
-    run_.state.workerHandle = 424242;  // as a recorded worker sees itself
-    run_.state.cancelRequest = 1;
-    MatteWorker(&run_.state);
-    EXPECT_EQ(run_.state.workerHandle, kNoWorker);
-    EXPECT_EQ(run_.state.cancelRequest, 0);
-    EXPECT_EQ(run_.state.workerFinished, 0);
-    for (int i = 0; i < 5000; ++i) ASSERT_EQ(run_.state.rawMatte[i], 7);
-}
-
-TEST_F(WorkerControlTest, StopAndWaitWithoutAWorkerReturnAtOnceThenRestartStartsOne) {
-    StopWorker(&run_.state);
-    WaitForWorker(&run_.state);
-    EXPECT_EQ(run_.state.workerHandle, kNoWorker);
-    EXPECT_EQ(run_.state.workerFinished, 0);
-    RestartWorker(&run_.state);
-    StopWorker(&run_.state);  // whatever stage it reached, it is gone now
-    EXPECT_EQ(run_.state.workerHandle, kNoWorker);
-    EXPECT_EQ(run_.state.cancelRequest, 0);
-}
-
-TEST_F(WorkerControlTest, AWorkerWithoutAnImageEndsWithoutAResult) {
-    uint8_t* source = run_.state.sourceImage;
-    run_.state.sourceImage = nullptr;
-    RestartWorker(&run_.state);
-    WaitForWorker(&run_.state);
-    EXPECT_EQ(run_.state.workerFinished, 0);
-    EXPECT_EQ(run_.state.workerHandle, kNoWorker);
-    run_.state.sourceImage = source;
-}
-
-TEST(WorkerStopTest, StopsALargeRunInEveryStage) {
-    // A stop at a random moment: the worker must end, unfinished or finished,
-    // and never hang, whether it is keying, blurring or choking.
-    PreparedRun run(1200, 900, 3, Scene(1200, 900, true));
-    ASSERT_TRUE(CaptureImage(&run.state));
-    BuildMatteTable(&run.state);
-    run.parameters().MatteBlur = 40;
-    run.parameters().MatteChoke = 30;
-    for (int micros : {0, 100, 3000, 30000, 120000}) {
-        RestartWorker(&run.state);
-        std::this_thread::sleep_for(std::chrono::microseconds(micros));
-        StopWorker(&run.state);
-        EXPECT_EQ(run.state.workerHandle, kNoWorker);
-        EXPECT_EQ(run.state.cancelRequest, 0);
-    }
-}
+INSTANTIATE_TEST_SUITE_P(Stages, WorkerStopTest,
+                         ::testing::Values(StopCase{"atOnce", -1}, StopCase{"firstRow", 0},
+                                           StopCase{"keying", 25}, StopCase{"blurColumns", 53},
+                                           StopCase{"blurRows", 153}, StopCase{"choke", 203},
+                                           StopCase{"lastChokeRow", 249}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace tav
