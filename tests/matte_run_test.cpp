@@ -1,8 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <array>
-#include <atomic>
 #include <cstdint>
 #include <iterator>
 #include <string>
@@ -14,7 +12,6 @@
 #include "host/matte_run.h"
 #include "host/parameters.h"
 #include "host/plugin_state.h"
-#include "platform/thread.h"
 #include "tests/engine_helpers.h"
 #include "tests/reference.h"
 
@@ -22,86 +19,56 @@ namespace tav {
 namespace {
 
 using test::Matte;
+using test::StepRange;
 
-constexpr uint8_t kUnwritten = 0xEE;
 constexpr int kWidth = 60, kHeight = 40;
 constexpr int kAreaLeft = 5, kAreaTop = 2;  // the filtered area within the image
 
-// The worker's progress as the host sees it: the steps, the last one told to
-// the controller as it is reported (before its row is keyed), and a hold of
-// the worker at step `holdAt` until a stop is requested.
-struct Hold {
-    PluginState* state = nullptr;
-    int32_t holdAt = -1;
-    std::atomic<int32_t> reported{-1};
-    std::vector<int32_t> steps;
+// The host's progress callback has no context.
+test::ProgressLog* g_log = nullptr;
+void HostProgress(int32_t done, int32_t total) { test::ProgressLog::Record(g_log, done, total); }
 
-    void WaitFor(int32_t step) {
-        for (int32_t seen; (seen = reported.load()) < step;) reported.wait(seen);
-    }
-};
-Hold* g_hold = nullptr;
-
-void HoldingProgress(int32_t done, int32_t) {
-    Hold& h = *g_hold;
-    h.steps.push_back(done);
-    h.reported.store(done);
-    h.reported.notify_all();
-    if (done != h.holdAt) return;
-    while (LoadShared(h.state->worker.cancelRequest) == 0) platform::YieldTimeSlice();
-}
-
-// A state block as a run leaves it once the area is captured: the scene in
-// sourceImage, the other buffers unwritten, a Parameter record with its
-// defaults and the dialog off.
+// A state block as a run leaves it once the area is captured: a green-screen
+// scene in sourceImage, the other buffers unwritten, a Parameter record with
+// its defaults and the dialog off.
 class MatteRunTest : public ::testing::Test {
 protected:
-    MatteRunTest()
-        : rgb_(test::Scene(kWidth, kHeight, true)),
-          foreground_(rgb_.size(), kUnwritten),
-          raw_(size_t(kWidth) * kHeight, kUnwritten),
-          final_(raw_.size(), kUnwritten) {
-        parameters_ = NewMacHandle(sizeof(ParameterRecord));
+    MatteRunTest() : scene_(kWidth, kHeight, true), parameters_(NewMacHandle(sizeof(ParameterRecord))) {
         record_.parameters = parameters_;
         SetParameterDefaults(&parameters());
         parameters().ShowDialog = 0;
         parameters().ScreenColor = 1;
-        record_.progressProc = HoldingProgress;
+        record_.progressProc = HostProgress;
         SetHostRect(&record_.filterRect, kAreaLeft, kAreaTop, kAreaLeft + kWidth, kAreaTop + kHeight);
         ResetRunStartValues(&state_);
         state_.filterRecord = &record_;
-        state_.sourceImage = rgb_.data();
-        state_.foregroundImage = foreground_.data();
-        state_.rawMatte = raw_.data();
-        state_.finalMatte = final_.data();
+        state_.sourceImage = scene_.rgb.data();
+        state_.foregroundImage = scene_.foreground.data();
+        state_.rawMatte = scene_.raw.data();
+        state_.finalMatte = scene_.final.data();
         state_.width = kWidth;
         state_.height = kHeight;
         state_.contentLeft = kAreaLeft;
         state_.contentTop = kAreaTop + 3;  // below the white margin
         state_.contentRight = kAreaLeft + kWidth;
         state_.contentBottom = kAreaTop + kHeight;
-        hold_.state = &state_;
-        g_hold = &hold_;
+        StoreShared(state_.worker.reportProgress, int32_t(1));
+        log_.job = &state_.worker;
+        g_log = &log_;
     }
     ~MatteRunTest() override {
         StopWorker(&state_);
-        g_hold = nullptr;
         DisposeMacHandle(parameters_);
     }
 
     ParameterRecord& parameters() { return *static_cast<ParameterRecord*>(MacHandleData(parameters_)); }
     std::vector<int32_t> Table() const { return {std::begin(state_.matteTable), std::end(state_.matteTable)}; }
-    bool Untouched() const {
-        return foreground_ == std::vector<uint8_t>(foreground_.size(), kUnwritten) &&
-               raw_ == Matte(raw_.size(), kUnwritten) && final_ == Matte(final_.size(), kUnwritten);
-    }
 
-    std::vector<uint8_t> rgb_, foreground_;
-    Matte raw_, final_;
+    test::Scene scene_;
     Handle parameters_;
     FilterRecord record_{};
     PluginState state_{};
-    Hold hold_;
+    test::ProgressLog log_;
 };
 
 std::vector<int32_t> Plain(int fb, int fw, int gamma, bool dynamic, KeyRange range) {
@@ -113,10 +80,11 @@ std::vector<int32_t> Plain(int fb, int fw, int gamma, bool dynamic, KeyRange ran
 
 TEST_F(MatteRunTest, TheKeyRangeIsScannedOncePerRunEvenWhenDynamicRangeToggles) {
     // Raw matte values 200 and 60 on a green screen: (60, 115, 60) and (0, 195, 0).
-    for (size_t i = 0; i < rgb_.size(); i += 3) {
+    std::vector<uint8_t>& rgb = scene_.rgb;
+    for (size_t i = 0; i < rgb.size(); i += 3) {
         const bool left = (i / 3) % kWidth < kWidth / 2;
-        rgb_[i] = rgb_[i + 2] = left ? 60 : 0;
-        rgb_[i + 1] = left ? 115 : 195;
+        rgb[i] = rgb[i + 2] = left ? 60 : 0;
+        rgb[i + 1] = left ? 115 : 195;
     }
     parameters().DynamicRange = 1;
     BuildMatteTable(&state_);
@@ -125,7 +93,7 @@ TEST_F(MatteRunTest, TheKeyRangeIsScannedOncePerRunEvenWhenDynamicRangeToggles) 
     EXPECT_EQ(state_.keyRange.maximum, 200);
     EXPECT_EQ(Table(), Plain(0, 0, 0, true, {60, 200}));
 
-    std::fill(rgb_.begin(), rgb_.end(), uint8_t(128));  // would scan as 255..255
+    std::fill(rgb.begin(), rgb.end(), uint8_t(128));  // would scan as 255..255
     parameters().DynamicRange = 0;
     BuildMatteTable(&state_);
     EXPECT_EQ(Table(), Plain(0, 0, 0, false, kNoKeyRange));
@@ -148,7 +116,6 @@ class MatteRunCaptureTest : public MatteRunTest, public ::testing::WithParamInte
 // Until the whole area is captured, the table is stretched over no key range
 // and the range is left to be scanned once it is.
 TEST_P(MatteRunCaptureTest, TheKeyRangeWaitsForTheCapturedImage) {
-    uint8_t* const image = state_.sourceImage;
     if (!GetParam().image) state_.sourceImage = nullptr;
     state_.captureIncomplete = GetParam().captureIncomplete;
     parameters().DynamicRange = 1;
@@ -156,13 +123,11 @@ TEST_P(MatteRunCaptureTest, TheKeyRangeWaitsForTheCapturedImage) {
     EXPECT_EQ(state_.keyRangeScanned, 0);
     EXPECT_EQ(Table(), Plain(0, 0, 0, true, kNoKeyRange));
 
-    state_.sourceImage = image;
+    state_.sourceImage = scene_.rgb.data();
     state_.captureIncomplete = 0;
     BuildMatteTable(&state_);
     EXPECT_EQ(state_.keyRangeScanned, 1);
-    const KeyRange range = ScanKeyRange(rgb_.data(), kWidth * kHeight, true);
-    EXPECT_EQ(state_.keyRange.minimum, range.minimum);
-    EXPECT_EQ(state_.keyRange.maximum, range.maximum);
+    const KeyRange range = ScanKeyRange(scene_.rgb.data(), kWidth * kHeight, true);
     EXPECT_EQ(Table(), Plain(0, 0, 0, true, range));
 }
 
@@ -173,19 +138,28 @@ INSTANTIATE_TEST_SUITE_P(Captures, MatteRunCaptureTest,
 
 // ---- The worker ------------------------------------------------------------------------
 
-class MatteRunWorkerTest : public MatteRunTest, public ::testing::WithParamInterface<int32_t> {};
+struct WorkerCase {
+    const char* name;
+    uint8_t blur;
+    int32_t choke;
+    int total;  // progress steps: the rows, a column and a row of the blur, a row of the choke
+};
+
+class MatteRunWorkerTest : public MatteRunTest, public ::testing::WithParamInterface<WorkerCase> {};
 
 // Every setting of the record distinct, the content bounds relative to the
-// area, the state's table; after the wait, the result is the state's: the
-// delivered matte in finalMatte, the one before the choke in rawMatte.
+// area, the state's table; the worker reports every step and finishes, and
+// after the wait its result is the state's: the delivered matte in
+// finalMatte, the one before the choke in rawMatte.
 TEST_P(MatteRunWorkerTest, KeysTheAreaWithTheRecordsSettingsTheBoundsAndTheTable) {
+    const WorkerCase& c = GetParam();
     ParameterRecord& p = parameters();
     p.CorrectionR = -30, p.CorrectionG = 40, p.CorrectionB = 5;
     p.Protection = 200;
     p.RestoreR = 10, p.RestoreG = 20, p.RestoreB = 30;
     p.BlueRemoval = 180;
-    p.MatteBlur = 2;
-    p.MatteChoke = GetParam();
+    p.MatteBlur = c.blur;
+    p.MatteChoke = c.choke;
     p.ForceBlack = 12, p.ForceWhite = 7, p.Gamma = 40, p.DynamicRange = 1;
     state_.contentLeft = kAreaLeft + 4;
     state_.contentRight = kAreaLeft + 55;
@@ -193,20 +167,26 @@ TEST_P(MatteRunWorkerTest, KeysTheAreaWithTheRecordsSettingsTheBoundsAndTheTable
     BuildMatteTable(&state_);
     RestartWorker(&state_);
     WaitForWorker(&state_);
-    WaitForWorker(&state_);  // a second wait exchanges nothing more
-    ASSERT_EQ(state_.worker.workerFinished, 1);
+    StopWorker(&state_);     // stopping and waiting once it is done
+    WaitForWorker(&state_);  // keep the result, exchanged once
+    EXPECT_EQ(state_.worker.workerHandle, kNoWorker);
+    EXPECT_EQ(state_.worker.workerFinished, 1);
+    EXPECT_EQ(log_.calls, StepRange(0, c.total, c.total));
 
-    const MatteSettings settings{1, -30, 40, 5, 200, 10, 20, 30, 180, 2, GetParam()};
+    const MatteSettings settings{1, -30, 40, 5, 200, 10, 20, 30, 180, c.blur, c.choke};
     const auto table = reference::LevelTable(12, 7, 40, true, state_.keyRange.minimum, state_.keyRange.maximum);
     const reference::WorkerResult want =
-        reference::RunWorker(settings, table.data(), rgb_, kWidth, kHeight, 4, 3, 55, 38);
-    const size_t n = raw_.size();
+        reference::RunWorker(settings, table.data(), scene_.rgb, kWidth, kHeight, 4, 3, 55, 38);
+    const size_t n = scene_.raw.size();
     EXPECT_TRUE(std::equal(want.foreground.begin(), want.foreground.end(), state_.foregroundImage));
     EXPECT_TRUE(Matte(state_.finalMatte, state_.finalMatte + n) == want.final) << "delivered matte";
     EXPECT_TRUE(Matte(state_.rawMatte, state_.rawMatte + n) == want.raw) << "matte before the choke";
 }
 
-INSTANTIATE_TEST_SUITE_P(Chokes, MatteRunWorkerTest, ::testing::Values(0, -2, 3));
+INSTANTIATE_TEST_SUITE_P(Stages, MatteRunWorkerTest,
+                         ::testing::Values(WorkerCase{"keyingOnly", 0, 0, 40}, WorkerCase{"blur", 2, 0, 140},
+                                           WorkerCase{"shrink", 0, -2, 80}, WorkerCase{"blurAndGrow", 2, 3, 180}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(MatteRunTest, AnIncompleteCaptureGivesAWorkerThatEndsWithoutAResult) {
     state_.captureIncomplete = -108;
@@ -214,24 +194,23 @@ TEST_F(MatteRunTest, AnIncompleteCaptureGivesAWorkerThatEndsWithoutAResult) {
     WaitForWorker(&state_);
     EXPECT_EQ(state_.worker.workerHandle, kNoWorker);
     EXPECT_EQ(state_.worker.workerFinished, 0);
-    EXPECT_TRUE(Untouched());
+    EXPECT_TRUE(scene_.Untouched());
 }
 
 TEST_F(MatteRunTest, WithoutAParameterRecordNothingStartsAndTheRunningWorkerStops) {
-    StoreShared(state_.worker.reportProgress, int32_t(1));
-    hold_.holdAt = 2;
+    log_.holdAt = 2;
     RestartWorker(&state_);
-    hold_.WaitFor(2);
+    log_.WaitFor(2);
     const std::vector<int32_t> table = Table();
     record_.parameters = nullptr;
     BuildMatteTable(&state_);  // without settings the table stays as it is
     EXPECT_EQ(Table(), table);
     RestartWorker(&state_);
     WaitForWorker(&state_);
+    record_.parameters = parameters_;
     EXPECT_EQ(state_.worker.workerHandle, kNoWorker);
     EXPECT_EQ(state_.worker.workerFinished, 0);
-    EXPECT_EQ(hold_.steps, (std::vector<int32_t>{0, 1, 2})) << "a worker started again";
-    record_.parameters = parameters_;
+    EXPECT_EQ(log_.calls, StepRange(0, 3, kHeight)) << "a worker started again";
 }
 
 // The table is rebuilt while the worker keys a row, and again once it is
@@ -239,15 +218,14 @@ TEST_F(MatteRunTest, WithoutAParameterRecordNothingStartsAndTheRunningWorkerStop
 // (with ThreadSanitizer: no data race), so even the row keyed after the first
 // rebuild uses the table the worker was started with.
 TEST_F(MatteRunTest, RebuildingTheTableWhileTheWorkerKeysLeavesItsCopyAlone) {
-    StoreShared(state_.worker.reportProgress, int32_t(1));
     BuildMatteTable(&state_);
     const std::vector<int32_t> started = Table();
-    hold_.holdAt = 4;
+    log_.holdAt = 4;
     RestartWorker(&state_);
-    hold_.WaitFor(3);
+    log_.WaitFor(3);
     parameters().ForceBlack = 100;
     BuildMatteTable(&state_);  // while row 3 is keyed
-    hold_.WaitFor(4);
+    log_.WaitFor(4);
     StoreShared(state_.worker.cancelRequest, int32_t(1));
     parameters().Gamma = 200;
     BuildMatteTable(&state_);  // while the cancelled worker keys row 4
@@ -255,13 +233,13 @@ TEST_F(MatteRunTest, RebuildingTheTableWhileTheWorkerKeysLeavesItsCopyAlone) {
 
     EXPECT_EQ(Table(), Plain(100, 0, 200, true, state_.keyRange));
     EXPECT_EQ(state_.worker.workerFinished, 0);
-    EXPECT_EQ(hold_.steps, (std::vector<int32_t>{0, 1, 2, 3, 4}));
-    const reference::WorkerResult want = reference::RunWorker(MatteSettingsOf(parameters()), started.data(), rgb_,
-                                                              kWidth, kHeight, 0, 3, kWidth, kHeight);
-    const size_t keyed = size_t(5) * kWidth;
-    EXPECT_TRUE(std::equal(raw_.begin(), raw_.begin() + ptrdiff_t(keyed), want.final.begin()));
-    EXPECT_TRUE(std::equal(foreground_.begin(), foreground_.begin() + ptrdiff_t(3 * keyed), want.foreground.begin()));
-    EXPECT_TRUE(std::all_of(raw_.begin() + ptrdiff_t(keyed), raw_.end(), [](uint8_t m) { return m == kUnwritten; }));
+    EXPECT_EQ(log_.calls, StepRange(0, 5, kHeight));
+    const reference::WorkerResult want = reference::RunWorker(MatteSettingsOf(parameters()), started.data(),
+                                                              scene_.rgb, kWidth, kHeight, 0, 3, kWidth, kHeight);
+    const ptrdiff_t keyed = 5 * kWidth;
+    EXPECT_TRUE(std::equal(scene_.raw.begin(), scene_.raw.begin() + keyed, want.final.begin()));
+    EXPECT_TRUE(std::equal(scene_.foreground.begin(), scene_.foreground.begin() + 3 * keyed, want.foreground.begin()));
+    EXPECT_TRUE(std::all_of(scene_.raw.begin() + keyed, scene_.raw.end(), [](uint8_t m) { return m == test::Scene::kUnwritten; }));
 }
 
 }  // namespace

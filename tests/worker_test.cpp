@@ -1,14 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cstdint>
 #include <string>
-#include <utility>
-#include <vector>
 
 #include "engine/worker.h"
-#include "platform/thread.h"
 #include "tests/engine_helpers.h"
 #include "tests/reference.h"
 
@@ -17,69 +13,30 @@ namespace {
 
 using test::FirstDifference;
 using test::Matte;
-using test::Scene;
-
-constexpr uint8_t kUnwritten = 0xEE;
 
 struct Bounds {
     int left, top, right, bottom;
 };
 
-// A job over a scene, with buffers of its own and a recorded progress.
-struct SceneJob {
+// A job over a scene, with the identity level table.
+struct SceneJob : test::Scene {
     SceneJob(int width, int height, bool green, MatteSettings settings, Bounds inside = {0, 0, 1 << 20, 1 << 20})
-        : rgb(Scene(width, height, green)),
-          foreground(rgb.size(), kUnwritten),
-          raw(size_t(width) * height, kUnwritten),
-          final(raw.size(), kUnwritten) {
-        MatteJob& j = job();
-        j.sourceImage = rgb.data();
-        j.foregroundImage = foreground.data();
-        j.rawMatte = raw.data();
-        j.finalMatte = final.data();
-        j.width = width;
-        j.height = height;
-        j.insideLeft = inside.left;
-        j.insideTop = inside.top;
-        j.insideRight = inside.right;
-        j.insideBottom = inside.bottom;
-        j.settings = settings;
-        const auto table = reference::LevelTable(0, 0, 0, false, 0, 255);
-        std::copy(table.begin(), table.end(), j.matteTable);
+        : Scene(width, height, green), job(IdleMatteJob()) {
+        job.sourceImage = rgb.data();
+        job.foregroundImage = foreground.data();
+        job.rawMatte = raw.data();
+        job.finalMatte = final.data();
+        job.width = width;
+        job.height = height;
+        job.insideLeft = inside.left, job.insideTop = inside.top;
+        job.insideRight = inside.right, job.insideBottom = inside.bottom;
+        job.settings = settings;
+        for (int i = 0; i < 256; ++i) job.matteTable[i] = i;
     }
-    MatteJob& job() { return recording.job; }
-    const MatteJob& job() const { return recording.job; }
-    bool Untouched() const {
-        return foreground == std::vector<uint8_t>(foreground.size(), kUnwritten) &&
-               raw == Matte(raw.size(), kUnwritten) && final == Matte(final.size(), kUnwritten);
-    }
-
-    std::vector<uint8_t> rgb, foreground;
-    Matte raw, final;
-    test::RecordingJob recording;
+    MatteJob job;
 };
 
-// What the worker leaves: the foreground, the delivered matte in finalMatte
-// and the matte before the choke in rawMatte; a run that choked has the two
-// the other way round and says so.
-void ExpectResult(const SceneJob& run, const reference::WorkerResult& want) {
-    const MatteJob& job = run.job();
-    const bool exchanged = job.settings.matteChoke != 0;
-    EXPECT_EQ(job.mattesExchanged, int32_t(exchanged));
-    EXPECT_TRUE(run.foreground == want.foreground) << "foreground";
-    const Matte& delivered = exchanged ? run.raw : run.final;
-    const Matte& beforeChoke = exchanged ? run.final : run.raw;
-    EXPECT_TRUE(delivered == want.final) << "delivered: " << FirstDifference(delivered, want.final, job.width);
-    EXPECT_TRUE(beforeChoke == want.raw) << "before the choke: " << FirstDifference(beforeChoke, want.raw, job.width);
-}
-
-reference::WorkerResult Reference(const SceneJob& run) {
-    const MatteJob& j = run.job();
-    return reference::RunWorker(j.settings, j.matteTable, run.rgb, j.width, j.height, j.insideLeft, j.insideTop,
-                                j.insideRight, j.insideBottom);
-}
-
-// ---- A whole run against the reference ------------------------------------------------
+// ---- A whole run, on this thread, against the reference -----------------------------------
 
 struct WholeCase {
     const char* name;
@@ -93,14 +50,30 @@ struct WholeCase {
 
 class WorkerWholeImageTest : public ::testing::TestWithParam<WholeCase> {};
 
+// The worker leaves the foreground, the delivered matte in finalMatte and the
+// matte before the choke in rawMatte; a run that choked has the two the other
+// way round and says so.
 TEST_P(WorkerWholeImageTest, MatchesTheReferenceOnEveryPixel) {
     const WholeCase& c = GetParam();
     SceneJob run(c.width, c.height, c.green, c.settings, c.inside);
     const auto table = reference::LevelTable(c.forceBlack, c.forceWhite, c.gamma, c.dynamic, 30, 220);
-    std::copy(table.begin(), table.end(), run.job().matteTable);
-    MatteWorker(&run.job());  // directly, on this thread
-    ExpectResult(run, Reference(run));
-    EXPECT_EQ(run.job().workerFinished, 0);  // a direct call records nothing
+    std::copy(table.begin(), table.end(), run.job.matteTable);
+    MatteWorker(&run.job);  // directly: no handle, nothing recorded
+    EXPECT_EQ(run.job.workerFinished, 0);
+
+    const reference::WorkerResult want = reference::RunWorker(c.settings, table.data(), run.rgb, c.width, c.height,
+                                                              c.inside.left, c.inside.top, c.inside.right,
+                                                              c.inside.bottom);
+    const bool choked = c.settings.matteChoke != 0;
+    EXPECT_EQ(run.job.mattesExchanged, int32_t(choked));
+    EXPECT_TRUE(run.foreground == want.foreground) << "foreground";
+    const Matte& delivered = choked ? run.raw : run.final;
+    const Matte& beforeChoke = choked ? run.final : run.raw;
+    EXPECT_TRUE(delivered == want.final) << "delivered: " << FirstDifference(delivered, want.final, c.width);
+    EXPECT_TRUE(beforeChoke == want.raw) << "before the choke: " << FirstDifference(beforeChoke, want.raw, c.width);
+    // One step a row, a column and a row of the blur, a row of the choke.
+    EXPECT_EQ(run.job.progressTotal,
+              c.height + (c.settings.matteBlur ? c.width + c.height : 0) + (choked ? c.height : 0));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -120,89 +93,34 @@ INSTANTIATE_TEST_SUITE_P(
                   false, {30, 20, 10, 5}}),
     [](const auto& info) { return std::string(info.param.name); });
 
-// ---- On a thread of its own -------------------------------------------------------
-
-struct StagesCase {
-    const char* name;
-    int blur, choke;
-    int total;  // progress steps: the rows, the columns and rows of the blur, the rows of the choke
-};
-
-class WorkerThreadTest : public ::testing::TestWithParam<StagesCase> {};
-
-TEST_P(WorkerThreadTest, ReportsEveryStepFinishesAndDeliversTheResult) {
-    const StagesCase& c = GetParam();
-    SceneJob run(100, 50, false, {0, 0, 0, 0, 0, 0, 0, 0, 255, c.blur, c.choke});
-    MatteJob& job = run.job();
-    job.reportProgress = 1;
-    StartWorker(&job);
-    WaitForWorker(&job);
-    EXPECT_EQ(job.workerHandle, kNoWorker);
-    EXPECT_EQ(job.workerFinished, 1);
-    EXPECT_EQ(job.cancelRequest, 0);
-    std::vector<std::pair<int32_t, int32_t>> steps;
-    for (int i = 0; i < c.total; ++i) steps.emplace_back(i, c.total);
-    EXPECT_EQ(run.recording.calls, steps);
-    ExpectResult(run, Reference(run));
-    // Stopping and waiting once it is done return at once and keep the result.
-    StopWorker(&job);
-    WaitForWorker(&job);
-    EXPECT_EQ(job.workerFinished, 1);
-    EXPECT_EQ(job.mattesExchanged, int32_t(c.choke != 0));
-}
-
-INSTANTIATE_TEST_SUITE_P(Stages, WorkerThreadTest,
-                         ::testing::Values(StagesCase{"keyingOnly", 0, 0, 50}, StagesCase{"blur", 3, 0, 200},
-                                           StagesCase{"choke", 0, -2, 100}, StagesCase{"blurAndChoke", 3, 1, 250}),
-                         [](const auto& info) { return std::string(info.param.name); });
+// ---- Stopped before it starts, without an image, and in every stage ------------------------
 
 TEST(WorkerTest, ARecordedWorkerAskedToStopBeforeTheFirstRowWritesNothing) {
     SceneJob run(100, 50, false, {0, 0, 0, 0, 0, 0, 0, 0, 255, 3, 1});
-    run.job().workerHandle = test::kFakeWorker;  // as a recorded worker sees itself
-    run.job().cancelRequest = 1;
-    MatteWorker(&run.job());
-    EXPECT_EQ(run.job().workerHandle, kNoWorker);
-    EXPECT_EQ(run.job().cancelRequest, 0);
-    EXPECT_EQ(run.job().workerFinished, 0);
+    run.job.workerHandle = test::kFakeWorker;  // as a recorded worker sees itself
+    run.job.cancelRequest = 1;
+    MatteWorker(&run.job);
+    EXPECT_EQ(run.job.workerHandle, kNoWorker);
+    EXPECT_EQ(run.job.cancelRequest, 0);
+    EXPECT_EQ(run.job.workerFinished, 0);
     EXPECT_TRUE(run.Untouched());
 }
 
 TEST(WorkerTest, WithoutAnImageAWorkerEndsWithoutAResult) {
     SceneJob run(100, 50, false, {0, 0, 0, 0, 0, 0, 0, 0, 255, 3, 1});
-    MatteJob& job = run.job();
-    StopWorker(&job);  // no worker: both return at once
-    WaitForWorker(&job);
-    job.sourceImage = nullptr;
-    StartWorker(&job);
-    WaitForWorker(&job);
-    EXPECT_EQ(job.workerHandle, kNoWorker);
-    EXPECT_EQ(job.workerFinished, 0);
+    StopWorker(&run.job);  // no worker: both return at once
+    WaitForWorker(&run.job);
+    run.job.sourceImage = nullptr;
+    StartWorker(&run.job);
+    WaitForWorker(&run.job);
+    EXPECT_EQ(run.job.workerHandle, kNoWorker);
+    EXPECT_EQ(run.job.workerFinished, 0);
     EXPECT_TRUE(run.Untouched());
 }
 
-// ---- Stopped from the controller in every stage ----------------------------------------
-
-// Progress that holds the worker at step `stopAt`, tells the controller it
-// got there, and lets it go on once a stop has been requested.
-struct StopPoint {
-    MatteJob* job;
-    int32_t stopAt;
-    std::atomic<bool> reached{false};
-    int32_t lastDone = -1;
-
-    static void Progress(void* context, int32_t done, int32_t) {
-        auto* self = static_cast<StopPoint*>(context);
-        self->lastDone = done;
-        if (done != self->stopAt) return;
-        self->reached.store(true);
-        self->reached.notify_one();
-        while (LoadShared(self->job->cancelRequest) == 0) platform::YieldTimeSlice();
-    }
-};
-
 struct StopCase {
     const char* name;
-    int step;  // -1: at once, whatever the worker has reached
+    int step;  // the worker is held there until it is asked to stop; -1: stopped at once
 };
 
 class WorkerStopTest : public ::testing::TestWithParam<StopCase> {};
@@ -210,27 +128,25 @@ class WorkerStopTest : public ::testing::TestWithParam<StopCase> {};
 TEST_P(WorkerStopTest, EndsUnfinishedWithNothingReportedAfterTheStop) {
     // 50 rows, 100 columns and 50 rows of blur, 50 rows of choke.
     SceneJob run(100, 50, true, {1, 0, 0, 0, 0, 0, 0, 0, 255, 40, 30});
-    MatteJob& job = run.job();
-    StopPoint point{&job, GetParam().step};
-    job.progress = StopPoint::Progress;
-    job.progressContext = &point;
-    job.reportProgress = 1;
-    StartWorker(&job);
-    if (point.stopAt >= 0) point.reached.wait(false);
-    StopWorker(&job);
-    EXPECT_EQ(job.workerHandle, kNoWorker);
-    EXPECT_EQ(job.cancelRequest, 0);
-    if (point.stopAt < 0) return;
-    EXPECT_EQ(job.workerFinished, 0);
-    EXPECT_EQ(job.mattesExchanged, 0);
-    EXPECT_EQ(point.lastDone, point.stopAt);
+    test::ProgressLog log;
+    log.Attach(run.job);
+    log.holdAt = GetParam().step;
+    run.job.reportProgress = 1;
+    StartWorker(&run.job);
+    log.WaitFor(log.holdAt);
+    StopWorker(&run.job);
+    EXPECT_EQ(run.job.workerHandle, kNoWorker);
+    EXPECT_EQ(run.job.cancelRequest, 0);
+    if (log.holdAt < 0) return;  // it may have finished
+    EXPECT_EQ(run.job.workerFinished, 0);
+    EXPECT_EQ(run.job.mattesExchanged, 0);
+    EXPECT_EQ(log.calls, test::StepRange(0, log.holdAt + 1, 250));
 }
 
 INSTANTIATE_TEST_SUITE_P(Stages, WorkerStopTest,
-                         ::testing::Values(StopCase{"atOnce", -1}, StopCase{"firstRow", 0},
-                                           StopCase{"keying", 25}, StopCase{"blurColumns", 53},
-                                           StopCase{"blurRows", 153}, StopCase{"choke", 203},
-                                           StopCase{"lastChokeRow", 249}),
+                         ::testing::Values(StopCase{"atOnce", -1}, StopCase{"firstRow", 0}, StopCase{"keying", 25},
+                                           StopCase{"blurColumns", 53}, StopCase{"blurRows", 153},
+                                           StopCase{"choke", 203}, StopCase{"lastChokeRow", 249}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
