@@ -26,7 +26,6 @@ namespace {
 using test::Cut;
 using test::DibLayout;
 using test::MakeDib;
-using test::With;
 
 // Output bytes the composer must leave alone keep this value.
 constexpr uint8_t kUntouched = 0xA5;
@@ -265,7 +264,9 @@ struct PictureCase {
 };
 
 // Rows of 131 pixels: 393 bytes padded to 396 at 24 bits. The fourth bytes
-// of 32-bit pixels, the row padding and the header tails are junk.
+// of 32-bit pixels and the row padding are junk. Which headers are usable is
+// the bitmap reader's matter (dib_test): here a few it refuses show that the
+// composer takes its answer, for the area's size and the block's.
 std::vector<PictureCase> PictureCases() {
     const std::vector<uint8_t> good = Picture(kWidth, kHeight);
     return {
@@ -273,28 +274,12 @@ std::vector<PictureCase> PictureCases() {
         {"Rgb24BottomUp", good, true},
         {"Rgb24TopDown", Picture(kWidth, -kHeight, 24, 40, 0x00), true},
         {"Rgb32BottomUp", Picture(kWidth, kHeight, 32, 40, 0xFF), true},
-        {"Rgb32TopDown", Picture(kWidth, -kHeight, 32, 40, 0x00), true},
-        {"Rgb24V5Header", Picture(kWidth, kHeight, 24, 124), true},
-        {"Rgb32V4HeaderTopDown", Picture(kWidth, -kHeight, 32, 108, 0x9E), true},
+        {"Rgb32TopDown", Picture(kWidth, -kHeight, 32, 108, 0x9E), true},
+        {"ZeroSizeBlock", {}, false},
         {"SixteenBits", Picture(kWidth, kHeight, 16), false},
-        {"EightBits", Picture(kWidth, kHeight, 8), false},
-        {"RunLength8", With(good, 16, 1), false},
-        {"Bitfields", With(Picture(kWidth, kHeight, 32), 16, 3), false},
         {"OneWider", Picture(kWidth + 1, kHeight), false},
         {"OneTaller", Picture(kWidth, kHeight + 1), false},
-        {"OneTallerTopDown", Picture(kWidth, -kHeight - 1), false},
-        {"OneNarrower", Picture(kWidth - 1, kHeight), false},
-        {"OneShorter", Picture(kWidth, kHeight - 1), false},
-        {"NegativeWidth", With(good, 4, uint32_t(-kWidth)), false},
-        {"HeightIntMin", With(good, 8, 0x80000000u), false},
         {"LastPixelCutByOneByte", Cut(good, 3 + 1), false},
-        {"HalfThePicture", Cut(good, good.size() / 2), false},
-        {"HeaderOnly", Cut(good, good.size() - 40), false},
-        {"ShorterThanTheHeader", Cut(good, good.size() - 20), false},
-        {"ZeroSizeBlock", {}, false},
-        {"HeaderSizeHuge", With(good, 0, 0xFFFFFFF0u), false},
-        {"HeaderSizePastTheEnd", With(good, 0, uint32_t(good.size() + 1)), false},
-        {"HeaderSizeTooSmall", With(good, 0, 12), false},
     };
 }
 
