@@ -79,7 +79,7 @@ INSTANTIATE_TEST_SUITE_P(
         ReadCase{"HugeSectionName", "["s + std::string(100000, 'S') + "]\nk=50\n[S]\nk=40\nb=9\n", "40", "9"}),
     test::kCaseName);
 
-TEST(IniFileTest, FilesOfUpToSixteenMebibytesAreRead) {
+TEST(IniFileTest, OnlyFilesOfUpToSixteenMebibytesAreReadOrWritten) {
     test::TempFolder folder;
     const std::string path = folder.Path("f.ini");
     std::string content = "[S]\nk=1\n" + std::string((16 << 20) - 8, ';');
