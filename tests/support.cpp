@@ -1,7 +1,14 @@
 #include "tests/support.h"
 
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
 #include "host/allocator.h"
 #include "host/parameters.h"
+#include "platform/registry.h"
 
 namespace tav::test {
 namespace {
@@ -27,10 +34,6 @@ const std::vector<CapturedMessage>& MessageCapture::messages() const { return g_
 PluginState* StoredState(testing::TestHost& host) {
     return static_cast<PluginState*>(MacHandleData(reinterpret_cast<Handle>(host.dataWord())));
 }
-
-}  // namespace tav::test
-
-namespace tav::test {
 
 PreparedRun::PreparedRun(int width, int height, int planes, std::vector<uint8_t> pixels)
     : host(ENTRYPOINT), state{} {
@@ -60,12 +63,32 @@ void PreparedRun::Select(int left, int top, int right, int bottom) {
 
 ParameterRecord& PreparedRun::parameters() { return *GetParameters(&host.record()); }
 
-}  // namespace tav::test
 
-#include <cstdlib>
-#include <filesystem>
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
 
-namespace tav::test {
+void WriteFile(const std::string& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+RawValue Text(const std::string& text) { return {platform::kRegistryText, text + '\0'}; }
+
+RawValue Number(uint32_t value) {
+    return {platform::kRegistryNumber, {char(value), char(value >> 8), char(value >> 16), char(value >> 24)}};
+}
+
+std::vector<std::string> NamesIn(const std::string& folder) {
+    std::vector<std::string> names;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, error))
+        names.push_back(entry.path().filename());
+    std::sort(names.begin(), names.end());
+    return names;
+}
 
 TempFolder::TempFolder() {
     std::string pattern = (std::filesystem::temp_directory_path() / "tavrisk-test-XXXXXX").string();

@@ -1,10 +1,15 @@
 // Shared helpers of the tests.
 #pragma once
 
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "host/plugin_state.h"
+#include "output/dib.h"
 #include "platform/message_box.h"
 #include "tools/testhost/test_host.h"
 
@@ -27,6 +32,25 @@ public:
 // The plug-in's state block as the host holds it between calls.
 PluginState* StoredState(testing::TestHost& host);
 
+// Names a parameterised test after its case's `name`.
+inline constexpr auto kCaseName = [](const auto& info) { return std::string(info.param.name); };
+
+// The bytes of a file ("" when it cannot be read), and a file of bytes.
+std::string ReadFile(const std::string& path);
+void WriteFile(const std::string& path, const std::string& bytes);
+// The names of a folder's entries, sorted.
+std::vector<std::string> NamesIn(const std::string& folder);
+
+// A registry value: its type and its bytes as stored.
+struct RawValue {
+    uint32_t type;
+    std::string bytes;
+    bool operator==(const RawValue&) const = default;
+};
+// Text with its terminating NUL, and a 4-byte number.
+RawValue Text(const std::string& text);
+RawValue Number(uint32_t value);
+
 // An image of width x height pixels and `planes` bytes each, filled by
 // `pixel(x, y, plane)`.
 template <typename F>
@@ -38,10 +62,6 @@ std::vector<uint8_t> MakeImage(int width, int height, int planes, F pixel) {
                 image[(size_t(y) * width + x) * planes + p] = uint8_t(pixel(x, y, p));
     return image;
 }
-
-}  // namespace tav::test
-
-namespace tav::test {
 
 // A host with an image and a prepared run, for calling the plug-in's
 // internals directly: the state block is a copy held here, and the host
@@ -61,14 +81,6 @@ public:
 private:
     testing::TestHost* previous_;
 };
-
-}  // namespace tav::test
-
-#include <cstring>
-
-#include "output/dib.h"
-
-namespace tav::test {
 
 // Packed bitmaps as the clipboard holds them: BITMAPINFOHEADER, then the
 // pixel bits `headerSize` bytes after the header's start.
@@ -128,12 +140,6 @@ std::vector<uint8_t> MakeDib(const DibLayout& layout, F colour) {
     }
     return dib;
 }
-
-}  // namespace tav::test
-
-#include <optional>
-
-namespace tav::test {
 
 // A fresh folder in the temporary folder, removed with its contents when the
 // object goes.
