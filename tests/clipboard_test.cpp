@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/clipboard.h"
+#include "platform/posix/in_process_clipboard.h"
 
 namespace tav {
 namespace {

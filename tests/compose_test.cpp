@@ -2,6 +2,9 @@
 // picture layout against a plain reference of the whole host image.
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <utility>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -18,6 +21,7 @@
 #include "output/compose.h"
 #include "output/dib.h"
 #include "platform/clipboard.h"
+#include "platform/posix/in_process_clipboard.h"
 #include "tests/support.h"
 
 namespace tav {
@@ -92,14 +96,17 @@ public:
         r.imageSize = {int16_t(imageHeight), int16_t(imageWidth)};
         r.filterCase = filterCaseEditableTransparencyWithSelection;
         r.parameters = NewMacHandle(sizeof(ParameterRecord));
-        state.workerHandle = kNoWorker;
+        ResetRunStartValues(&state);
         state.width = width;
         state.height = height;
         state.foregroundImage = foreground.data();
         state.finalMatte = matte.data();
         state.filterRecord = &r;
     }
-    ~ComposeRig() { DisposeMacHandle(record().parameters); }
+    ~ComposeRig() {
+        FreeLargeBuffer(state.backgroundPicture);
+        DisposeMacHandle(record().parameters);
+    }
 
     FilterRecord& record() { return *reinterpret_cast<FilterRecord*>(recordBlock_.data()); }
     void SetMethod(int method) { GetParameters(&record())->OutputMethod = uint8_t(method); }
@@ -113,9 +120,13 @@ public:
     // as large as the host's rows make them, with `rowPad` spare bytes a row
     // (the output's rows then differ from the input's); the spare bytes must
     // stay as they are, and the input must not change.
-    std::vector<uint8_t> ComposeAll(int rowPad) {
+    std::vector<uint8_t> ComposeAll(int rowPad, const std::function<void()>& afterFirstTile = {}) {
         std::vector<uint8_t> result(image.size(), kUntouched);
         FilterRecord& r = record();
+        // The run reads the clipboard's picture once, before its first tile.
+        FreeLargeBuffer(state.backgroundPicture);
+        state.backgroundPicture = nullptr;
+        if (GetParameters(&r)->OutputMethod == kOutputBackground) ReadBackgroundPicture(&state);
         FirstTile(&state);
         do {
             const int columns = r.inRect.right - r.inRect.left, rows = r.inRect.bottom - r.inRect.top;
@@ -133,6 +144,7 @@ public:
             r.outRowBytes = outRowBytes;
 
             ComposeTile(&state);
+            if (afterFirstTile) std::exchange(const_cast<std::function<void()>&>(afterFirstTile), {})();
 
             EXPECT_TRUE(in == inBefore) << "the input tile changed";
             int spareWritten = 0;
@@ -304,6 +316,22 @@ TEST_P(ComposeTileOverPicture, MixesForegroundAndPictureByTheMatteOrCopiesTheInp
     EXPECT_EQ(rig.FirstDifference(got, rig.Expected(MethodOutcome(kOutputBackground, c.usable))), "");
     EXPECT_TRUE(ClipboardClosed());
     EXPECT_EQ(ProbeClipboardImage(&rig.state, 0), c.usable ? 1 : 0);
+}
+
+// The picture is read once for the run: another program replacing the
+// clipboard's contents after the first tile changes none of the others.
+TEST_F(ComposeTest, AClipboardChangedDuringTheRunChangesNoTile) {
+    ComposeRig rig = StandardRig(4);
+    rig.SetMethod(kOutputBackground);
+    Put(Picture(kWidth, kHeight));
+    const std::vector<uint8_t> other =
+        MakeDib(DibLayout{kWidth, kHeight, 24, 0, 40, 0x77}, [](int32_t, int32_t) { return DibColor{1, 2, 3}; });
+    const std::vector<uint8_t> got = rig.ComposeAll(0, [&] { Put(other); });
+    EXPECT_EQ(rig.FirstDifference(got, rig.Expected(MethodOutcome(kOutputBackground, true))), "");
+    platform::ClearClipboard();
+    EXPECT_EQ(rig.FirstDifference(rig.ComposeAll(0, [] { Put(Picture(kWidth, kHeight)); }),
+                                  rig.Expected(MethodOutcome(kOutputBackground, false))),
+              "");
 }
 
 INSTANTIATE_TEST_SUITE_P(Pictures, ComposeTileOverPicture,

@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "host/allocator.h"
-#include "host/entry.h"
+#include "plugin/entry.h"
 #include "host/parameters.h"
 #include "host/plugin_state.h"
 #include "platform/module.h"
@@ -18,7 +18,7 @@ namespace {
 class EntryTest : public ::testing::Test {
 protected:
     EntryTest() : host_(ENTRYPOINT) { host_.SetImage(100, 100, 3, {}); }
-    testing::TestHost host_;
+    inprocess::InProcessHost host_;
     test::MessageCapture messages_;
 };
 
@@ -27,7 +27,7 @@ TEST_F(EntryTest, FirstCallCreatesOneBlockWithNoWorkerAndKeepsIt) {
     EXPECT_EQ(host_.CallAbout(), 0);
     const intptr_t block = host_.dataWord();
     ASSERT_NE(block, 0);
-    EXPECT_EQ(test::StoredState(host_)->workerHandle, kNoWorker);
+    EXPECT_EQ(test::StoredState(host_)->worker.workerHandle, kNoWorker);
     EXPECT_EQ(messages_.messages().size(), 1u);  // the about box
     host_.Call(filterSelectorParameters);
     host_.Call(filterSelectorPrepare);
@@ -83,12 +83,12 @@ TEST_F(EntryTest, PrepareResetsTheRunStartValues) {
     host_.Call(filterSelectorPrepare);
     PluginState* state = test::StoredState(host_);
     state->previewCenterX = 7;
-    state->keyRangeScanned = state->workerFinished = state->panning = state->picking = 1;
+    state->keyRangeScanned = state->worker.workerFinished = state->panning = state->picking = 1;
     host_.Call(filterSelectorPrepare);
     state = test::StoredState(host_);
     EXPECT_EQ(state->previewCenterX, -1);
-    EXPECT_EQ(state->keyRangeScanned | state->workerFinished | state->panning | state->picking, 0);
-    EXPECT_EQ(state->workerHandle, kNoWorker);
+    EXPECT_EQ(state->keyRangeScanned | state->worker.workerFinished | state->panning | state->picking, 0);
+    EXPECT_EQ(state->worker.workerHandle, kNoWorker);
 }
 
 TEST_F(EntryTest, ContinueEmptiesBothRectangles) {

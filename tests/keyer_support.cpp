@@ -12,7 +12,7 @@
 
 #include <jpeglib.h>
 
-#include "engine/matte_table.h"
+#include "host/matte_run.h"
 #include "tests/reference.h"
 
 namespace tav::test {
@@ -91,10 +91,9 @@ Image Expected(const Image& input, const ParameterRecord& settings, int left, in
         lo = std::min(lo, a);
         hi = std::max(hi, a);
     }
-    std::vector<int32_t> table(256);
-    ComputeMatteTable(table.data(), settings.ForceBlack, settings.ForceWhite, settings.Gamma,
-                      settings.DynamicRange != 0, lo, hi);
-    reference::WorkerResult r = reference::RunWorker(settings, table.data(), rgb, w, h, cl, ct, cr, cb);
+    const auto table =
+        reference::LevelTable(settings.ForceBlack, settings.ForceWhite, settings.Gamma, settings.DynamicRange != 0, lo, hi);
+    reference::WorkerResult r = reference::RunWorker(MatteSettingsOf(settings), table.data(), rgb, w, h, cl, ct, cr, cb);
     Image out = input;
     const int m = settings.OutputMethod;
     for (int y = 0; y < h; ++y)

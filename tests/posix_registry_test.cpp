@@ -160,6 +160,7 @@ class RegistryCorruptStoreTest : public PosixRegistryTest, public ::testing::Wit
 TEST_P(RegistryCorruptStoreTest, ReadsWhatParsesAndWritesAgain) {
     const CorruptCase& c = GetParam();
     Key key("k");
+    ASSERT_TRUE(key.Set("Seed", Number(0)));  // the first write makes the key's file
     ASSERT_EQ(KeyFiles().size(), 1u);
     test::WriteFile(stores.userStore() + "/" + KeyFiles()[0], c.content);
     EXPECT_EQ(key.Get("PosX"), c.posX);
@@ -201,7 +202,7 @@ INSTANTIATE_TEST_SUITE_P(
     test::kCaseName);
 
 TEST_F(PosixRegistryTest, KeyFileThatIsNotAFileIsNoKey) {
-    ASSERT_TRUE(Key("k").open());
+    ASSERT_TRUE(Key("k").Set("Seed", Number(0)));
     const std::string file = stores.userStore() + "/" + KeyFiles().at(0);
     fs::remove(file);
     fs::create_directory(file);

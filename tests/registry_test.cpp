@@ -188,12 +188,17 @@ INSTANTIATE_TEST_SUITE_P(
         DirectoryCase{"BothMissing", std::nullopt, std::nullopt, std::nullopt}),
     test::kCaseName);
 
-TEST_F(RegistryTest, HelpFileDefaultCreatesTheMissingMachineKey) {
-    ASSERT_FALSE(platform::RegistryKeyExists(platform::RegistryRoot::LocalMachine, kSubkey));
-    char help[kSettingsTextSize];
+// Reading settings leaves no trace: a keyer run must not make the stores.
+TEST_F(RegistryTest, ReadingMakesNoStoreOrKey) {
+    char help[kSettingsTextSize], folder[kSettingsTextSize];
     LookUpHelpFile(help);
     EXPECT_STREQ(help, kDefaultHelpFile);
-    EXPECT_TRUE(platform::RegistryKeyExists(platform::RegistryRoot::LocalMachine, kSubkey));
+    EXPECT_EQ(ReadSettingsInt(kUserSettingsKey, kDebugValue, 7), 7);
+    EXPECT_FALSE(LookUpParamDirectory(folder));
+    EXPECT_FALSE(platform::RegistryKeyExists(platform::RegistryRoot::LocalMachine, kSubkey));
+    EXPECT_TRUE(test::NamesIn(stores.root()).empty());
+    EXPECT_EQ(WriteSettingsInt(kUserSettingsKey, kDebugValue, 1), 1);  // a write makes them
+    EXPECT_EQ(test::NamesIn(stores.root()), (std::vector<std::string>{"user"}));
 }
 
 TEST_F(RegistryTest, HelpFileDefaultWithoutRightsToCreateTheMachineKey) {

@@ -17,6 +17,7 @@
 #include "host/plugin_state.h"
 #include "platform/file_dialog.h"
 #include "platform/ini_file.h"
+#include "platform/paths.h"
 #include "platform/module.h"
 #include "resources/strings.h"
 #include "tests/support.h"
@@ -69,14 +70,14 @@ std::array<int, 16> FileFields(const ParameterRecord& r) {
 class SettingsFileTest : public ::testing::Test {
 protected:
     SettingsFileTest() : hostRecord_(std::max<size_t>(2048, sizeof(FilterRecord)), 0) {
-        state.workerHandle = kNoWorker;
+        ResetRunStartValues(&state);
         state.filterRecord = reinterpret_cast<FilterRecord*>(hostRecord_.data());
         state.filterRecord->parameters = NewMacHandle(sizeof(ParameterRecord));
         SetParameterDefaults(&record());
-        platform::ClearFileDialogScript();
+        test::ClearFileDialogScript();
     }
     ~SettingsFileTest() override {
-        platform::ClearFileDialogScript();
+        test::ClearFileDialogScript();
         DisposeMacHandle(state.filterRecord->parameters);
     }
 
@@ -87,17 +88,17 @@ protected:
         return files.Path(name);
     }
     int Load(std::optional<std::string> answer) {
-        platform::SetFileDialogScript({std::move(answer)});
+        test::SetFileDialogScript({std::move(answer)});
         return LoadSettingsFile(kDialog, &state);
     }
     void Save(std::optional<std::string> answer) {
-        platform::SetFileDialogScript({std::move(answer)});
+        test::SetFileDialogScript({std::move(answer)});
         SaveSettingsFile(kDialog, &state);
     }
-    platform::FileDialogCall LastCall() {
-        std::vector<platform::FileDialogCall> calls = platform::RecordedFileDialogCalls();
+    test::FileDialogCall LastCall() {
+        std::vector<test::FileDialogCall> calls = test::RecordedFileDialogCalls();
         EXPECT_FALSE(calls.empty());
-        return calls.empty() ? platform::FileDialogCall{} : calls.back();
+        return calls.empty() ? test::FileDialogCall{} : calls.back();
     }
 
     test::ScopedSettingsStores stores;
@@ -378,9 +379,9 @@ TEST_F(SettingsFileTest, CancelledLoadOrSaveChangesNothing) {
         for (int answer : {0, 1, 2}) {  // cancel, no script, a missing file
             SCOPED_TRACE(std::string(save ? "save" : "load") + ", answer " + std::to_string(answer));
             if (answer == 1)
-                platform::ClearFileDialogScript();
+                test::ClearFileDialogScript();
             else
-                platform::SetFileDialogScript({answer == 0 ? std::nullopt : std::optional(files.Path("none/x.tvk"))});
+                test::SetFileDialogScript({answer == 0 ? std::nullopt : std::optional(files.Path("none/x.tvk"))});
             if (save)
                 SaveSettingsFile(kDialog, &state);
             else
@@ -396,10 +397,10 @@ TEST_F(SettingsFileTest, CancelledLoadOrSaveChangesNothing) {
 TEST_F(SettingsFileTest, StateWithoutParametersIsLeftAlone) {
     DisposeMacHandle(state.filterRecord->parameters);
     state.filterRecord->parameters = nullptr;
-    platform::SetFileDialogScript({files.Path("x.tvk"), files.Path("y.tvk")});
+    test::SetFileDialogScript({files.Path("x.tvk"), files.Path("y.tvk")});
     EXPECT_EQ(LoadSettingsFile(kDialog, &state), 0);
     SaveSettingsFile(kDialog, &state);
-    EXPECT_TRUE(platform::RecordedFileDialogCalls().empty());
+    EXPECT_TRUE(test::RecordedFileDialogCalls().empty());
     state.filterRecord->parameters = NewMacHandle(sizeof(ParameterRecord));
 }
 

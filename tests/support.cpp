@@ -12,32 +12,18 @@
 
 namespace tav::test {
 namespace {
-std::vector<CapturedMessage> g_messages;
-
 // The test hosts free the handles they were given, as real hosts do.
-const bool g_disposerSet = (testing::TestHost::SetHandleDisposer(DisposeMacHandle), true);
-
-void Sink(const char* caption, const char* text, platform::MessageIcon icon) {
-    g_messages.push_back({caption, text, icon});
-}
+const bool g_disposerSet = (inprocess::InProcessHost::SetHandleDisposer(DisposeMacHandle), true);
 }  // namespace
 
-MessageCapture::MessageCapture() {
-    g_messages.clear();
-    platform::SetMessageBoxSink(Sink);
-}
-
-MessageCapture::~MessageCapture() { platform::SetMessageBoxSink(nullptr); }
-
-const std::vector<CapturedMessage>& MessageCapture::messages() const { return g_messages; }
-
-PluginState* StoredState(testing::TestHost& host) {
+PluginState* StoredState(inprocess::InProcessHost& host) {
     return static_cast<PluginState*>(MacHandleData(reinterpret_cast<Handle>(host.dataWord())));
 }
 
 PreparedRun::PreparedRun(int width, int height, int planes, std::vector<uint8_t> pixels)
     : host(ENTRYPOINT), state{} {
-    state.workerHandle = kNoWorker;
+    ResetRunStartValues(&state);
+    host.recording = true;
     host.SetImage(width, height, planes, std::move(pixels));
     host.Call(filterSelectorParameters);
     Prepare();
@@ -46,7 +32,7 @@ PreparedRun::PreparedRun(int width, int height, int planes, std::vector<uint8_t>
 
 PreparedRun::~PreparedRun() {
     ReleaseRunBuffers(&state);
-    testing::TestHost::Deactivate(previous_);
+    inprocess::InProcessHost::Deactivate(previous_);
 }
 
 void PreparedRun::Prepare() {

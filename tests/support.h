@@ -11,26 +11,20 @@
 #include "host/plugin_state.h"
 #include "output/dib.h"
 #include "platform/message_box.h"
-#include "tools/testhost/test_host.h"
+#include "tests/doubles/user_services.h"
+#include "tools/inprocess_host/inprocess_host.h"
 
 namespace tav::test {
 
-struct CapturedMessage {
-    std::string caption;
-    std::string text;
-    platform::MessageIcon icon;
-};
-
-// Takes the message boxes over for the life of the object.
+// The message boxes shown from the object's making on.
 class MessageCapture {
 public:
-    MessageCapture();
-    ~MessageCapture();
-    const std::vector<CapturedMessage>& messages() const;
+    MessageCapture() { ClearMessages(); }
+    std::vector<CapturedMessage> messages() const { return RecordedMessages(); }
 };
 
 // The plug-in's state block as the host holds it between calls.
-PluginState* StoredState(testing::TestHost& host);
+PluginState* StoredState(inprocess::InProcessHost& host);
 
 // Names a parameterised test after its case's `name`.
 inline constexpr auto kCaseName = [](const auto& info) { return std::string(info.param.name); };
@@ -75,11 +69,11 @@ public:
     ParameterRecord& parameters();
     void Prepare();
 
-    testing::TestHost host;
+    inprocess::InProcessHost host;
     PluginState state;
 
 private:
-    testing::TestHost* previous_;
+    inprocess::InProcessHost* previous_;
 };
 
 // Packed bitmaps as the clipboard holds them: BITMAPINFOHEADER, then the

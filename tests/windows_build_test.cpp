@@ -8,14 +8,14 @@
 #include <cstring>
 
 #include "host/host_interface.h"
-#include "tools/testhost/pe_file.h"
-#include "tools/testhost/pipl.h"
+#include "tools/inprocess_host/pe_file.h"
+#include "tools/inprocess_host/pipl.h"
 
-namespace tav::testing {
+namespace tav::inprocess {
 namespace {
 
 struct BuildCase {
-    const char* preset;
+    const char* folder;  // the build's folder
     bool x64;
 };
 
@@ -23,7 +23,7 @@ class WindowsPluginTest : public ::testing::TestWithParam<BuildCase> {};
 
 TEST_P(WindowsPluginTest, PropertyListIsWhatHostsAccept) {
     const BuildCase& c = GetParam();
-    std::string path = std::string(TAVRISK_SOURCE_DIR) + "/build/" + c.preset + "/tavrsk.8bf";
+    std::string path = std::string(c.folder) + "/tavrsk.8bf";
     std::string error;
     auto pe = ReadPeFile(path, &error);
     if (!pe) {
@@ -44,8 +44,8 @@ TEST_P(WindowsPluginTest, PropertyListIsWhatHostsAccept) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Builds, WindowsPluginTest,
-                         ::testing::Values(BuildCase{"win32", false}, BuildCase{"win64", true}),
-                         [](const auto& info) { return std::string(info.param.preset); });
+                         ::testing::Values(BuildCase{TAVRISK_WIN32_BUILD_DIR, false}, BuildCase{TAVRISK_WIN64_BUILD_DIR, true}),
+                         [](const auto& info) { return std::string(info.param.x64 ? "win64" : "win32"); });
 
 // Builds a property list from (key, data) pairs.
 std::vector<uint8_t> MakePiPL(const std::vector<std::pair<const char*, std::vector<uint8_t>>>& props,
@@ -106,4 +106,4 @@ TEST(PiPLReaderTest, RefusesDataThatRunsPastTheEnd) {
 }
 
 }  // namespace
-}  // namespace tav::testing
+}  // namespace tav::inprocess

@@ -6,9 +6,9 @@
 #include <functional>
 
 #include "tests/support.h"
-#include "tools/testhost/test_host.h"
+#include "tools/inprocess_host/inprocess_host.h"
 
-namespace tav::testing {
+namespace tav::inprocess {
 namespace {
 
 // A scriptable plug-in: each selector runs the test's function.
@@ -18,19 +18,20 @@ void FakeEntry(int16_t selector, FilterRecord* record, intptr_t*, int16_t* resul
     if (g_plugin) g_plugin(selector, record, result);
 }
 
-class TestHostTest : public ::testing::Test {
+class InProcessHostTest : public ::testing::Test {
 protected:
-    TestHostTest() : host_(FakeEntry) {
+    InProcessHostTest() : host_(FakeEntry) {
+        host_.recording = true;
         // Pixel (x, y) = (x, y, x + y, 200 + plane index for the 4th plane).
         host_.SetImage(10, 8, 4, test::MakeImage(10, 8, 4, [](int x, int y, int p) {
                            return p == 0 ? x : p == 1 ? y : p == 2 ? x + y : 200;
                        }));
     }
-    ~TestHostTest() override { g_plugin = nullptr; }
-    TestHost host_;
+    ~InProcessHostTest() override { g_plugin = nullptr; }
+    InProcessHost host_;
 };
 
-TEST_F(TestHostTest, ServesTheRequestedRectangleAndPlanes) {
+TEST_F(InProcessHostTest, ServesTheRequestedRectangleAndPlanes) {
     std::vector<uint8_t> got;
     int32_t rowBytes = 0;
     g_plugin = [&](int16_t selector, FilterRecord* r, int16_t* result) {
@@ -51,7 +52,7 @@ TEST_F(TestHostTest, ServesTheRequestedRectangleAndPlanes) {
 
 // Reduced columns 3..6 are image columns 6, 8, 10 and 12; the last two lie
 // outside the 10-pixel image.
-TEST_F(TestHostTest, ReducesByTheInputRateAndPadsOutsideTheImage) {
+TEST_F(InProcessHostTest, ReducesByTheInputRateAndPadsOutsideTheImage) {
     const struct {
         int16_t padding;
         std::vector<uint8_t> firstRowPlane0;
@@ -75,7 +76,7 @@ TEST_F(TestHostTest, ReducesByTheInputRateAndPadsOutsideTheImage) {
     }
 }
 
-TEST_F(TestHostTest, WritesFullResolutionOutputBackButNotReducedOutput) {
+TEST_F(InProcessHostTest, WritesFullResolutionOutputBackButNotReducedOutput) {
     g_plugin = [&](int16_t selector, FilterRecord* r, int16_t* result) {
         if (selector != filterSelectorStart) return;
         // A reduced request first: its output must not reach the image.
@@ -100,7 +101,7 @@ TEST_F(TestHostTest, WritesFullResolutionOutputBackButNotReducedOutput) {
     EXPECT_EQ(host_.image(), expected);
 }
 
-TEST_F(TestHostTest, AbortAnswersTrueFromTheScriptedCallOn) {
+TEST_F(InProcessHostTest, AbortAnswersTrueFromTheScriptedCallOn) {
     std::vector<bool> answers;
     g_plugin = [&](int16_t, FilterRecord* r, int16_t*) {
         for (int i = 0; i < 4; ++i) answers.push_back(r->abortProc() != 0);
@@ -111,7 +112,7 @@ TEST_F(TestHostTest, AbortAnswersTrueFromTheScriptedCallOn) {
     EXPECT_EQ(host_.abortCalls(), 4);
 }
 
-TEST_F(TestHostTest, RecordsSelectorsProgressAndHonoursSkippedFinish) {
+TEST_F(InProcessHostTest, RecordsSelectorsProgressAndHonoursSkippedFinish) {
     g_plugin = [&](int16_t selector, FilterRecord* r, int16_t*) {
         if (selector == filterSelectorStart) {
             r->progressProc(1, 3);
@@ -131,7 +132,7 @@ TEST_F(TestHostTest, RecordsSelectorsProgressAndHonoursSkippedFinish) {
     EXPECT_EQ(progress[1].total, 3);
 }
 
-TEST_F(TestHostTest, QuirksRemoveCallbacks) {
+TEST_F(InProcessHostTest, QuirksRemoveCallbacks) {
     bool sawCallback = true;
     g_plugin = [&](int16_t, FilterRecord* r, int16_t*) {
         sawCallback = r->advanceState != nullptr || r->displayPixels != nullptr;
@@ -141,7 +142,7 @@ TEST_F(TestHostTest, QuirksRemoveCallbacks) {
     EXPECT_FALSE(sawCallback);
 }
 
-TEST_F(TestHostTest, CapturesWhatDisplayPixelsIsAskedToDraw) {
+TEST_F(InProcessHostTest, CapturesWhatDisplayPixelsIsAskedToDraw) {
     // A 3 x 2 interleaved RGB map; the plug-in asks for its right 2 x 2 part.
     uint8_t pixels[2][3][3] = {{{1, 2, 3}, {4, 5, 6}, {7, 8, 9}},
                                {{10, 11, 12}, {13, 14, 15}, {16, 17, 18}}};
@@ -165,4 +166,4 @@ TEST_F(TestHostTest, CapturesWhatDisplayPixelsIsAskedToDraw) {
 }
 
 }  // namespace
-}  // namespace tav::testing
+}  // namespace tav::inprocess
