@@ -25,6 +25,7 @@
 #include "output/compose.h"
 #include "output/dib.h"
 #include "platform/clipboard.h"
+#include "platform/posix/in_process_clipboard.h"
 
 namespace {
 
@@ -145,7 +146,7 @@ void Compose(const TileSetup& t, const uint8_t* block, size_t size, int32_t widt
     FUZZ_CHECK(record.parameters != nullptr);
     tav::GetParameters(&record)->OutputMethod = tav::kOutputBackground;
     tav::PluginState state{};
-    state.workerHandle = tav::kNoWorker;
+    tav::ResetRunStartValues(&state);
     state.width = width;
     state.height = height;
     state.foregroundImage = foreground.data();
@@ -153,7 +154,9 @@ void Compose(const TileSetup& t, const uint8_t* block, size_t size, int32_t widt
     state.filterRecord = &record;
 
     tav::platform::SetClipboardDib(block, size);
+    tav::ReadBackgroundPicture(&state);  // the run's copy, as large as the block
     tav::ComposeTile(&state);
+    tav::FreeLargeBuffer(state.backgroundPicture);
     tav::DisposeMacHandle(record.parameters);
 
     FUZZ_CHECK(input == inputBefore);

@@ -29,6 +29,7 @@
 #include "host/parameters.h"
 #include "output/dib.h"
 #include "platform/clipboard.h"
+#include "platform/posix/in_process_clipboard.h"
 #include "tools/inprocess_host/inprocess_host.h"
 
 namespace {

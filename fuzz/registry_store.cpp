@@ -123,6 +123,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         FUZZ_CHECK(subkey[0] == '\\' || subkey.size() > 80);
         return 0;
     }
+    // Opening makes nothing; the first write makes the key's file.
+    FUZZ_CHECK(!platform::RegistryKeyExists(root, SwapCase(subkey).c_str()));
+    const uint32_t seed = 0;
+    FUZZ_CHECK(platform::SetRegistryValue(key, "", platform::kRegistryNumber, &seed, sizeof seed));
     FUZZ_CHECK(platform::RegistryKeyExists(root, SwapCase(subkey).c_str()));
     const std::vector<std::string> files = tav::fuzz::FilesIn(store);
     FUZZ_CHECK(files.size() == 1);

@@ -1,3 +1,5 @@
+// The packed-bitmap reader (output/dib): every layout read at every pixel,
+// and every header that lies about the block refused.
 #include <gtest/gtest.h>
 
 #include <climits>
@@ -13,9 +15,9 @@
 namespace tav {
 namespace {
 
+using test::Cut;
 using test::DibLayout;
 using test::MakeDib;
-using test::Cut;
 using test::With;
 
 DibColor Pattern(int32_t column, int32_t row) {
@@ -23,11 +25,13 @@ DibColor Pattern(int32_t column, int32_t row) {
 }
 
 // A heap copy of exactly the picture's bytes, so that any read past its end
-// is caught by AddressSanitizer.
+// is caught by AddressSanitizer; and the reader's answer for it.
 struct ExactBlock {
-    explicit ExactBlock(const std::vector<uint8_t>& bytes)
-        : size(bytes.size()), data(new uint8_t[bytes.size() > 0 ? bytes.size() : 1]) {
+    explicit ExactBlock(const std::vector<uint8_t>& bytes) : size(bytes.size()), data(new uint8_t[size + !size]) {
         if (size > 0) std::memcpy(data.get(), bytes.data(), size);
+    }
+    bool Read(int32_t width, int32_t height, DibPicture* picture) {
+        return ReadDib(data.get(), size, width, height, picture);
     }
     size_t size;
     std::unique_ptr<uint8_t[]> data;
@@ -36,6 +40,7 @@ struct ExactBlock {
 struct ReadableCase {
     std::string name;
     DibLayout layout;
+    int trailing = 0;  // bytes added to (or cut from) the end of the block
 };
 
 class DibReaderReads : public ::testing::TestWithParam<ReadableCase> {};
@@ -43,34 +48,42 @@ class DibReaderReads : public ::testing::TestWithParam<ReadableCase> {};
 TEST_P(DibReaderReads, EveryPixelAtItsPictureRowAndColumn) {
     const DibLayout& layout = GetParam().layout;
     const int32_t rows = layout.height < 0 ? -layout.height : layout.height;
-    ExactBlock block(MakeDib(layout, Pattern));
+    std::vector<uint8_t> bytes = MakeDib(layout, Pattern);
+    bytes.resize(bytes.size() + GetParam().trailing, 0xEE);
+    ExactBlock block(bytes);
     DibPicture picture{};
-    ASSERT_TRUE(ReadDib(block.data.get(), block.size, layout.width, rows, &picture));
+    ASSERT_TRUE(block.Read(layout.width, rows, &picture));
     EXPECT_EQ(picture.width, layout.width);
     EXPECT_EQ(picture.height, rows);
     EXPECT_EQ(picture.bytesPerPixel, layout.bitCount / 8);
     EXPECT_EQ(picture.rowBytes % 4, 0);
     for (int32_t row = 0; row < rows; ++row)
         for (int32_t column = 0; column < layout.width; ++column) {
-            const DibColor want = Pattern(column, row);
-            const DibColor got = picture.ColorAt(column, row);
-            ASSERT_EQ(got.r, want.r) << column << "," << row;
-            ASSERT_EQ(got.g, want.g) << column << "," << row;
-            ASSERT_EQ(got.b, want.b) << column << "," << row;
+            const DibColor want = Pattern(column, row), got = picture.ColorAt(column, row);
+            ASSERT_TRUE(got.r == want.r && got.g == want.g && got.b == want.b) << column << "," << row;
         }
+    // Rows outside the picture, which the reader's callers never ask for,
+    // are taken as the nearest stored row rather than read from outside.
+    EXPECT_EQ(picture.Row(rows), picture.Row(rows - 1));
+    EXPECT_EQ(picture.Row(-1), picture.Row(0));
+    EXPECT_EQ(picture.Row(INT_MIN), picture.Row(0));
+    EXPECT_EQ(picture.Row(INT_MAX), picture.Row(rows - 1));
 }
 
+// 7 pixels of 3 bytes need a padded row (21 -> 24 bytes). The last stored
+// row need not carry its padding; a block larger than the picture (the
+// system rounds block sizes up) is read from the header's stated offset.
 INSTANTIATE_TEST_SUITE_P(
     Layouts, DibReaderReads,
-    ::testing::Values(
-        // 7 pixels of 3 bytes need a padded row (21 -> 24 bytes).
-        ReadableCase{"Rgb24BottomUp", {7, 5, 24}}, ReadableCase{"Rgb24TopDown", {7, -5, 24}},
-        ReadableCase{"Rgb32BottomUp", {7, 5, 32}}, ReadableCase{"Rgb32TopDown", {7, -5, 32}},
-        ReadableCase{"Rgb24RowsNeedNoPadding", {8, 3, 24}},
-        ReadableCase{"OnePixel", {1, 1, 24}}, ReadableCase{"OneRowTopDown", {9, -1, 32}},
-        ReadableCase{"V4HeaderSize", {6, 4, 24, 0, 108}},
-        ReadableCase{"V5HeaderSize", {6, -4, 32, 0, 124}}),
-    [](const auto& info) { return info.param.name; });
+    ::testing::Values(ReadableCase{"Rgb24BottomUp", {7, 5, 24}}, ReadableCase{"Rgb24TopDown", {7, -5, 24}},
+                      ReadableCase{"Rgb32BottomUp", {7, 5, 32}}, ReadableCase{"Rgb32TopDown", {7, -5, 32}},
+                      ReadableCase{"Rgb24RowsNeedNoPadding", {8, 3, 24}}, ReadableCase{"OnePixel", {1, 1, 24}},
+                      ReadableCase{"OneRowTopDown", {9, -1, 32}}, ReadableCase{"V4HeaderSize", {6, 4, 24, 0, 108}},
+                      ReadableCase{"V5HeaderSize", {6, -4, 32, 0, 124}},
+                      ReadableCase{"LastRowWithoutPadding", {7, -5, 24}, -3},
+                      ReadableCase{"BottomUpLastRowWithoutPadding", {7, 5, 24}, -3},
+                      ReadableCase{"BytesPastThePicture", {7, 5, 24}, 32}),
+    test::kCaseName);
 
 struct RefusedCase {
     std::string name;
@@ -89,7 +102,7 @@ TEST_P(DibReaderRefuses, AndLeavesThePictureAlone) {
     ExactBlock block(c.bytes);
     DibPicture picture{};
     picture.width = -7;  // a value the reader would never leave there
-    EXPECT_FALSE(ReadDib(block.data.get(), block.size, c.width, c.height, &picture));
+    EXPECT_FALSE(block.Read(c.width, c.height, &picture));
     EXPECT_EQ(picture.width, -7);
     EXPECT_EQ(picture.bits, nullptr);
 }
@@ -97,30 +110,25 @@ TEST_P(DibReaderRefuses, AndLeavesThePictureAlone) {
 INSTANTIATE_TEST_SUITE_P(
     Malformed, DibReaderRefuses,
     ::testing::Values(
-        RefusedCase{"SixteenBits", 7, 5, Good(7, 5, 16)},
-        RefusedCase{"EightBits", 7, 5, Good(7, 5, 8)},
-        RefusedCase{"OneBit", 7, 5, Good(7, 5, 1)},
-        RefusedCase{"FortyEightBits", 7, 5, Good(7, 5, 48)},
+        RefusedCase{"SixteenBits", 7, 5, Good(7, 5, 16)}, RefusedCase{"EightBits", 7, 5, Good(7, 5, 8)},
+        RefusedCase{"OneBit", 7, 5, Good(7, 5, 1)}, RefusedCase{"FortyEightBits", 7, 5, Good(7, 5, 48)},
         RefusedCase{"ZeroBits", 7, 5, With(Good(7, 5), 12, 1)},  // biPlanes 1, biBitCount 0
         RefusedCase{"RunLength8", 7, 5, With(Good(7, 5), 16, 1)},
         RefusedCase{"RunLength4", 7, 5, With(Good(7, 5), 16, 2)},
         RefusedCase{"Bitfields", 7, 5, With(Good(7, 5, 32), 16, 3)},
-        RefusedCase{"Jpeg", 7, 5, With(Good(7, 5), 16, 4)},
-        RefusedCase{"OneWider", 7, 5, Good(8, 5)},
-        RefusedCase{"OneNarrower", 7, 5, Good(6, 5)},
-        RefusedCase{"OneTaller", 7, 5, Good(7, 6)},
-        RefusedCase{"OneShorter", 7, 5, Good(7, 4)},
-        RefusedCase{"OneTallerTopDown", 7, 5, Good(7, -6)},
+        RefusedCase{"Jpeg", 7, 5, With(Good(7, 5), 16, 4)}, RefusedCase{"OneWider", 7, 5, Good(8, 5)},
+        RefusedCase{"OneNarrower", 7, 5, Good(6, 5)}, RefusedCase{"OneTaller", 7, 5, Good(7, 6)},
+        RefusedCase{"OneShorter", 7, 5, Good(7, 4)}, RefusedCase{"OneTallerTopDown", 7, 5, Good(7, -6)},
         RefusedCase{"NegativeWidth", 7, 5, With(Good(7, 5), 4, uint32_t(-7))},
         RefusedCase{"HeightIntMin", 7, 5, With(Good(7, 5), 8, 0x80000000u)},
         RefusedCase{"HeightIntMinAskedLargest", 7, INT_MAX, With(Good(7, 5), 8, 0x80000000u)},
         RefusedCase{"ZeroWidthAsked", 0, 5, With(Good(7, 5), 4, 0)},
         RefusedCase{"ZeroHeightAsked", 7, 0, With(Good(7, 5), 8, 0)},
         RefusedCase{"LastPixelCutByOneByte", 7, 5, Cut(Good(7, 5), 3 + 1)},  // padding + 1
+        RefusedCase{"TopDownLastPixelCutByOneByte", 7, 5, Cut(Good(7, -5), 3 + 1)},
         RefusedCase{"LastRowMissing", 7, 5, Cut(Good(7, 5), 24)},
         RefusedCase{"HeaderOnly", 7, 5, Cut(Good(7, 5), 5 * 24)},
-        RefusedCase{"ShorterThanTheHeader", 7, 5, Cut(Good(7, 5), 5 * 24 + 20)},
-        RefusedCase{"EmptyBlock", 7, 5, {}},
+        RefusedCase{"ShorterThanTheHeader", 7, 5, Cut(Good(7, 5), 5 * 24 + 20)}, RefusedCase{"EmptyBlock", 7, 5, {}},
         RefusedCase{"HeaderSizeTooSmall", 7, 5, With(Good(7, 5), 0, 12)},
         RefusedCase{"HeaderSizeZero", 7, 5, With(Good(7, 5), 0, 0)},
         RefusedCase{"HeaderSizePastTheEnd", 7, 5, With(Good(7, 5), 0, 40 + 5 * 24 + 1)},
@@ -133,56 +141,11 @@ INSTANTIATE_TEST_SUITE_P(
         RefusedCase{"HeightBeyondTheBlock", 7, INT_MAX, With(Good(7, 5), 8, uint32_t(INT_MAX))},
         RefusedCase{"BothBeyondTheBlock", INT_MAX, INT_MAX,
                     With(With(Good(7, 5, 32), 4, uint32_t(INT_MAX)), 8, uint32_t(INT_MAX))}),
-    [](const auto& info) { return info.param.name; });
+    test::kCaseName);
 
 TEST(DibReader, RefusesANullBlock) {
     DibPicture picture{};
     EXPECT_FALSE(ReadDib(nullptr, 1000, 7, 5, &picture));
-}
-
-// The last stored row need not carry its padding; one byte less than its
-// last pixel is refused. Rows 0..3 are 24 bytes, the last one 21.
-TEST(DibReader, LastRowNeedsOnlyItsPixels) {
-    std::vector<uint8_t> bytes = Cut(Good(7, -5), 3);
-    {
-        ExactBlock block(bytes);
-        DibPicture picture{};
-        ASSERT_TRUE(ReadDib(block.data.get(), block.size, 7, 5, &picture));
-        const DibColor last = picture.ColorAt(6, 4);
-        EXPECT_EQ(last.r, Pattern(6, 4).r);
-        EXPECT_EQ(last.g, Pattern(6, 4).g);
-        EXPECT_EQ(last.b, Pattern(6, 4).b);
-    }
-    bytes.pop_back();
-    ExactBlock block(bytes);
-    DibPicture picture{};
-    EXPECT_FALSE(ReadDib(block.data.get(), block.size, 7, 5, &picture));
-}
-
-// A block larger than the picture (the system rounds block sizes up) is read
-// from the header's stated bit offset, not from its end.
-TEST(DibReader, IgnoresBytesPastThePicture) {
-    std::vector<uint8_t> bytes = Good(7, 5);
-    bytes.resize(bytes.size() + 32, 0xEE);
-    ExactBlock block(bytes);
-    DibPicture picture{};
-    ASSERT_TRUE(ReadDib(block.data.get(), block.size, 7, 5, &picture));
-    const DibColor top = picture.ColorAt(0, 0);
-    EXPECT_EQ(top.r, Pattern(0, 0).r);
-    EXPECT_EQ(top.g, Pattern(0, 0).g);
-    EXPECT_EQ(top.b, Pattern(0, 0).b);
-}
-
-// Rows outside the picture, which the reader's callers never ask for, are
-// taken as the nearest stored row rather than read from outside the bits.
-TEST(DibReader, RowsOutsideThePictureStayInsideTheBits) {
-    ExactBlock block(Good(7, 5));
-    DibPicture picture{};
-    ASSERT_TRUE(ReadDib(block.data.get(), block.size, 7, 5, &picture));
-    EXPECT_EQ(picture.Row(5), picture.Row(4));
-    EXPECT_EQ(picture.Row(-1), picture.Row(0));
-    EXPECT_EQ(picture.Row(INT_MIN), picture.Row(0));
-    EXPECT_EQ(picture.Row(INT_MAX), picture.Row(4));
 }
 
 }  // namespace

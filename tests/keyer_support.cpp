@@ -12,7 +12,7 @@
 
 #include <jpeglib.h>
 
-#include "engine/matte_table.h"
+#include "host/matte_run.h"
 #include "tests/reference.h"
 
 namespace tav::test {
@@ -91,10 +91,9 @@ Image Expected(const Image& input, const ParameterRecord& settings, int left, in
         lo = std::min(lo, a);
         hi = std::max(hi, a);
     }
-    std::vector<int32_t> table(256);
-    ComputeMatteTable(table.data(), settings.ForceBlack, settings.ForceWhite, settings.Gamma,
-                      settings.DynamicRange != 0, lo, hi);
-    reference::WorkerResult r = reference::RunWorker(settings, table.data(), rgb, w, h, cl, ct, cr, cb);
+    const auto table =
+        reference::LevelTable(settings.ForceBlack, settings.ForceWhite, settings.Gamma, settings.DynamicRange != 0, lo, hi);
+    reference::WorkerResult r = reference::RunWorker(MatteSettingsOf(settings), table.data(), rgb, w, h, cl, ct, cr, cb);
     Image out = input;
     const int m = settings.OutputMethod;
     for (int y = 0; y < h; ++y)
@@ -123,7 +122,6 @@ ParameterRecord DefaultSettings() {
     p.ShowDialog = 0;
     return p;
 }
-
 
 void WriteJpeg(const std::string& path, const Image& image) {
     jpeg_compress_struct info;
@@ -154,40 +152,16 @@ void WriteJpeg(const std::string& path, const Image& image) {
 
 
 void WritePartialPng(const std::string& path, int width, int height, int rows) {
-    std::vector<uint8_t> raw;
-    for (int y = 0; y < rows; ++y) {
-        raw.push_back(0);  // no filter
-        for (int x = 0; x < width; ++x) {
-            raw.push_back(uint8_t(30 + x));
-            raw.push_back(uint8_t(200 - y));
-            raw.push_back(40);
-        }
-    }
-    uLongf packedSize = compressBound(uLong(raw.size()));
-    std::vector<uint8_t> packed(packedSize);
-    ASSERT_EQ(compress(packed.data(), &packedSize, raw.data(), uLong(raw.size())), Z_OK);
-    packed.resize(packedSize);
-    std::vector<uint8_t> file = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-    auto chunk = [&](const char* type, const std::vector<uint8_t>& data) {
-        auto put32 = [&](uint32_t v) {
-            for (int s = 24; s >= 0; s -= 8) file.push_back(uint8_t(v >> s));
-        };
-        put32(uint32_t(data.size()));
-        const size_t start = file.size();
-        file.insert(file.end(), type, type + 4);
-        file.insert(file.end(), data.begin(), data.end());
-        put32(uint32_t(crc32(0, file.data() + start, uInt(file.size() - start))));
+    Write(path, Image{width, rows, false, MakeImage(width, rows, 4, [](int x, int y, int p) {
+                          return p == 3 ? 255 : p == 0 ? 30 + x : p == 1 ? 200 - y : 40;
+                      })});
+    // The header chunk: length, type at 12, width, height at 20, ..., its CRC at 29.
+    std::vector<uint8_t> file = ReadBytes(path);
+    auto put32 = [&](size_t at, uint32_t v) {
+        for (int i = 0; i < 4; ++i) file[at + i] = uint8_t(v >> (24 - 8 * i));
     };
-    std::vector<uint8_t> header(13, 0);
-    for (int i = 0; i < 4; ++i) {
-        header[i] = uint8_t(uint32_t(width) >> (24 - 8 * i));
-        header[4 + i] = uint8_t(uint32_t(height) >> (24 - 8 * i));
-    }
-    header[8] = 8;  // bits a sample
-    header[9] = 2;  // RGB
-    chunk("IHDR", header);
-    chunk("IDAT", packed);
-    chunk("IEND", {});
+    put32(20, uint32_t(height));
+    put32(29, uint32_t(crc32(0, &file[12], 17)));
     WriteBytes(path, file);
 }
 

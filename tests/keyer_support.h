@@ -33,7 +33,7 @@ void Write(const std::string& path, const Image& image);
 Image Read(const std::string& path);
 void WriteJpeg(const std::string& path, const Image& image);
 
-// An 8-bit RGB PNG that claims width x height pixels but whose image data
+// An 8-bit RGBA PNG that claims width x height pixels but whose image data
 // holds only `rows` rows (complete chunks, an IEND at the end).
 void WritePartialPng(const std::string& path, int width, int height, int rows);
 

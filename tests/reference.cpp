@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
+#include <cstdlib>
 
 #include "engine/exp.h"
 
@@ -17,8 +19,8 @@ int Raw(int r, int g, int b, bool green) {
 
 }  // namespace
 
-Keyed KeyPixel(const ParameterRecord& p, const int32_t* table, int r, int g, int b, bool inside) {
-    const bool green = p.ScreenColor != 0;
+Keyed KeyPixel(const MatteSettings& p, const int32_t* table, int r, int g, int b, bool inside) {
+    const bool green = p.screenColor != 0;
     if (!inside) {
         r = 0;
         g = green ? 255 : 0;
@@ -26,30 +28,30 @@ Keyed KeyPixel(const ParameterRecord& p, const int32_t* table, int r, int g, int
     }
     bool within = false;
     int ac = 0;
-    if (p.CorrectionR + p.CorrectionG + p.CorrectionB != 0) {
-        int rho = p.CorrectionR * p.CorrectionR + p.CorrectionG * p.CorrectionG +
-                  p.CorrectionB * p.CorrectionB;
+    if (p.correctionR + p.correctionG + p.correctionB != 0) {
+        int rho = p.correctionR * p.correctionR + p.correctionG * p.correctionG +
+                  p.correctionB * p.correctionB;
         int refG = green ? 255 : 0, refB = green ? 0 : 255;
         int d2 = (0 - r) * (0 - r) + (refG - g) * (refG - g) + (refB - b) * (refB - b);
         if (d2 <= rho) {
             within = true;
-            ac = Raw(Clamp(r + p.CorrectionR), Clamp(g + p.CorrectionG), Clamp(b + p.CorrectionB), green);
+            ac = Raw(Clamp(r + p.correctionR), Clamp(g + p.correctionG), Clamp(b + p.correctionB), green);
         }
     }
     int m = table[Raw(r, g, b, green)];
     if (within) m = Clamp(m + ac - 128);
-    if (!(p.Protection > 255 - m)) {
+    if (!(p.protection > 255 - m)) {
         int d = green ? g - b : b - g;
         if (green) g = b;
         else b = g;
-        if (p.RestoreR + p.RestoreG + p.RestoreB != 0) {
-            r = Clamp(r + (p.RestoreR * d) / 255);
-            g = Clamp(g + (p.RestoreG * d) / 255);
-            b = Clamp(b + (p.RestoreB * d) / 255);
+        if (p.restoreR + p.restoreG + p.restoreB != 0) {
+            r = Clamp(r + (p.restoreR * d) / 255);
+            g = Clamp(g + (p.restoreG * d) / 255);
+            b = Clamp(b + (p.restoreB * d) / 255);
         }
     }
-    if (p.BlueRemoval != 0) {
-        int f = (p.BlueRemoval * (m - 255)) / 255;
+    if (p.blueRemoval != 0) {
+        int f = (p.blueRemoval * (m - 255)) / 255;
         r = r + (r * f) / 255;
         g = g + (g * f) / 255;
         b = b + (b * f) / 255;
@@ -57,10 +59,22 @@ Keyed KeyPixel(const ParameterRecord& p, const int32_t* table, int r, int g, int
     return Keyed{uint8_t(m), uint8_t(r), uint8_t(g), uint8_t(b)};
 }
 
-}  // namespace tav::reference
-
-
-namespace tav::reference {
+std::array<int32_t, 256> LevelTable(int fb, int fw, int gamma, bool dynamicRange, int lo, int hi) {
+    std::array<int32_t, 256> table{};
+    for (int i = 0; i < 256; ++i) {
+        if (i <= fb) continue;  // forced black
+        if (i >= 255 - fw) {    // forced white
+            table[size_t(i)] = 255;
+            continue;
+        }
+        int level = i;
+        if (dynamicRange) level = i <= lo ? 0 : i >= hi ? 255 : 255 * (i - lo) / (hi - lo);
+        int x = (level - fb) * 255 / (255 - fw - fb);
+        if (gamma != 0) x = x <= 0 ? 0 : int(std::pow(x / 255.0, 1.0 + gamma / 255.0) * 255.0);
+        table[size_t(i)] = Clamp(x);
+    }
+    return table;
+}
 
 // The blur sample by sample, straight from its definition.
 namespace {
@@ -89,6 +103,17 @@ struct PlainKernel {
     std::vector<double> w, q;
 };
 
+Matte BlurRows(Matte matte, int width, int height, int radius) {
+    const PlainKernel kernel(radius);
+    Matte row(static_cast<size_t>(width));
+    for (int y = 0; y < height; ++y) {
+        std::copy_n(matte.begin() + ptrdiff_t(y) * width, width, row.begin());
+        for (int x = 0; x < width; ++x)
+            matte[size_t(y) * width + x] = kernel.Sample([&](int i) { return row[size_t(i)]; }, width, x);
+    }
+    return matte;
+}
+
 }  // namespace
 
 Matte BlurColumns(const Matte& in, int width, int height, int radius) {
@@ -99,17 +124,6 @@ Matte BlurColumns(const Matte& in, int width, int height, int radius) {
             out[size_t(y) * width + x] =
                 kernel.Sample([&](int i) { return in[size_t(i) * width + x]; }, height, y);
     return out;
-}
-
-Matte BlurRows(Matte matte, int width, int height, int radius) {
-    const PlainKernel kernel(radius);
-    Matte row(static_cast<size_t>(width));
-    for (int y = 0; y < height; ++y) {
-        std::copy_n(matte.begin() + ptrdiff_t(y) * width, width, row.begin());
-        for (int x = 0; x < width; ++x)
-            matte[size_t(y) * width + x] = kernel.Sample([&](int i) { return row[size_t(i)]; }, width, x);
-    }
-    return matte;
 }
 
 Matte Blur(const Matte& in, int width, int height, int radius) {
@@ -137,7 +151,7 @@ Matte Choke(const Matte& matte, int width, int height, int amount) {
     return out;
 }
 
-WorkerResult RunWorker(const ParameterRecord& p, const int32_t* table, const std::vector<uint8_t>& rgb,
+WorkerResult RunWorker(const MatteSettings& p, const int32_t* table, const std::vector<uint8_t>& rgb,
                        int width, int height, int cl, int ct, int cr, int cb) {
     WorkerResult result;
     result.foreground.resize(rgb.size());
@@ -152,10 +166,10 @@ WorkerResult RunWorker(const ParameterRecord& p, const int32_t* table, const std
             result.foreground[3 * i + 1] = k.g;
             result.foreground[3 * i + 2] = k.b;
         }
-    Matte blurred = p.MatteBlur != 0 ? Blur(keyed, width, height, p.MatteBlur) : keyed;
-    if (p.MatteChoke != 0) {
+    Matte blurred = p.matteBlur != 0 ? Blur(keyed, width, height, p.matteBlur) : keyed;
+    if (p.matteChoke != 0) {
         result.raw = blurred;
-        result.final = Choke(blurred, width, height, p.MatteChoke);
+        result.final = Choke(blurred, width, height, p.matteChoke);
     } else {
         result.raw = keyed;
         result.final = blurred;

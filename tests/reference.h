@@ -2,10 +2,11 @@
 // arithmetic the system defines, with no precomputation or scheduling.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <vector>
 
-#include "host/parameters.h"
+#include "engine/keying.h"
 
 namespace tav::reference {
 
@@ -13,19 +14,19 @@ struct Keyed {
     uint8_t m, r, g, b;
 };
 
-// One pixel keyed with the settings of `p` and the level table `table`.
-Keyed KeyPixel(const ParameterRecord& p, const int32_t* table, int r, int g, int b, bool inside);
+// One pixel keyed with the settings `s` and the level table `table`.
+Keyed KeyPixel(const MatteSettings& s, const int32_t* table, int r, int g, int b, bool inside);
 
-}  // namespace tav::reference
-
-namespace tav::reference {
+// The level table: force black, force white, the dynamic-range stretch over
+// [lo, hi], the gamma curve, clamped to a byte.
+std::array<int32_t, 256> LevelTable(int forceBlack, int forceWhite, int gamma, bool dynamicRange, int lo,
+                                    int hi);
 
 using Matte = std::vector<uint8_t>;
 
 // The separable blur of radius r: the column pass into bytes, then the row
 // pass over its result.
 Matte BlurColumns(const Matte& in, int width, int height, int r);
-Matte BlurRows(Matte matte, int width, int height, int r);
 Matte Blur(const Matte& in, int width, int height, int r);
 
 // The maximum (amount > 0) or minimum (amount < 0) over the clipped square.
@@ -39,7 +40,7 @@ struct WorkerResult {
 
 // The whole worker run on an RGB image of the filtered area, with the
 // content bounds given relative to the area and the level table `table`.
-WorkerResult RunWorker(const ParameterRecord& p, const int32_t* table, const std::vector<uint8_t>& rgb,
+WorkerResult RunWorker(const MatteSettings& s, const int32_t* table, const std::vector<uint8_t>& rgb,
                        int width, int height, int contentLeft, int contentTop, int contentRight,
                        int contentBottom);
 

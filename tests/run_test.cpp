@@ -1,39 +1,54 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
-#include "engine/matte_table.h"
 #include "host/allocator.h"
-#include "host/capture.h"
-#include "host/entry.h"
+#include "host/matte_run.h"
 #include "host/parameters.h"
 #include "host/plugin_state.h"
+#include "tests/doubles/user_services.h"
 #include "tests/reference.h"
-#include "tests/support.h"
+#include "tools/inprocess_host/inprocess_host.h"
 #include "ui/registry.h"
 
 namespace tav {
 namespace {
 
-using testing::TestHost;
+using inprocess::InProcessHost;
 
 // A green-screen layer with a subject, 4 planes, transparency 200.
 std::vector<uint8_t> Layer(int width, int height) {
-    return test::MakeImage(width, height, 4, [=](int x, int y, int p) {
-        if (p == 3) return 200;
-        bool subject = (x - width / 2) * (x - width / 2) + (y - height / 2) * (y - height / 2) < width * width / 9;
-        int screen[3] = {20, 210, 40}, fg[3] = {200, 150 + (x & 15), 120};
-        return subject ? fg[p] : screen[p] + ((x * 7 + y * 3) & 7);
-    });
+    std::vector<uint8_t> layer(size_t(width) * height * 4);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            for (int p = 0; p < 4; ++p) {
+                const bool subject =
+                    (x - width / 2) * (x - width / 2) + (y - height / 2) * (y - height / 2) < width * width / 9;
+                const int screen[3] = {20, 210, 40}, fg[3] = {200, 150 + (x & 15), 120};
+                layer[(size_t(y) * width + x) * 4 + p] =
+                    uint8_t(p == 3 ? 200 : subject ? fg[p] : screen[p] + ((x * 7 + y * 3) & 7));
+            }
+    return layer;
+}
+
+// The plug-in's state block as the host holds it between calls.
+PluginState* StoredState(InProcessHost& host) {
+    return static_cast<PluginState*>(MacHandleData(reinterpret_cast<Handle>(host.dataWord())));
 }
 
 class RunTest : public ::testing::Test {
 protected:
     RunTest() : host_(ENTRYPOINT) {
+        InProcessHost::SetHandleDisposer(DisposeMacHandle);
+        host_.recording = true;
         host_.SetImage(130, 70, 4, Layer(130, 70));
         host_.SetFilterCase(filterCaseEditableTransparencyNoSelection);
+        test::ClearMessages();
     }
     // A repeated run: the record exists with the dialog off.
     void Settle(void (*settings)(ParameterRecord*) = nullptr) {
@@ -54,7 +69,6 @@ protected:
             for (int x = 0; x < w; ++x)
                 for (int k = 0; k < 3; ++k)
                     rgb[(size_t(y) * w + x) * 3 + k] = image[((size_t(y) + top) * host_.width() + x + left) * 4 + k];
-        std::vector<int32_t> table(256);
         // No pure white in these scenes: the content bounds are the whole area.
         int lo = 255, hi = 0;
         for (size_t i = 0; i < rgb.size(); i += 3) {
@@ -63,8 +77,8 @@ protected:
             lo = std::min(lo, a);
             hi = std::max(hi, a);
         }
-        ComputeMatteTable(table.data(), p.ForceBlack, p.ForceWhite, p.Gamma, p.DynamicRange != 0, lo, hi);
-        reference::WorkerResult want = reference::RunWorker(p, table.data(), rgb, w, h, 0, 0, w, h);
+        const auto table = reference::LevelTable(p.ForceBlack, p.ForceWhite, p.Gamma, p.DynamicRange != 0, lo, hi);
+        reference::WorkerResult want = reference::RunWorker(MatteSettingsOf(p), table.data(), rgb, w, h, 0, 0, w, h);
         std::vector<uint8_t> out = image;
         for (int y = 0; y < h; ++y)
             for (int x = 0; x < w; ++x) {
@@ -75,8 +89,7 @@ protected:
             }
         return out;
     }
-    TestHost host_;
-    test::MessageCapture messages_;
+    InProcessHost host_;
 };
 
 TEST_F(RunTest, ARepeatedRunKeysTheWholeAreaInSixTilesWithProgress) {
@@ -87,7 +100,7 @@ TEST_F(RunTest, ARepeatedRunKeysTheWholeAreaInSixTilesWithProgress) {
     std::vector<uint8_t> expected = Expected(0, 0, 130, 70);
     EXPECT_EQ(host_.RunFilter(false), 0);
     EXPECT_EQ(host_.image(), expected);
-    EXPECT_TRUE(messages_.messages().empty());
+    EXPECT_TRUE(test::RecordedMessages().empty());
     // Capture: 6 tiles; output: the same 6 tiles, in the same order.
     ASSERT_EQ(host_.advanceRequests.size(), 12u);
     const Rect want[6] = {{0, 0, 64, 64}, {0, 64, 64, 128}, {0, 128, 64, 130},
@@ -136,7 +149,7 @@ TEST_P(RunFarEdgeTest, EveryTileLiesInTheAreaAndTheWholeAreaIsKeyed) {
     // Capture and output each visit ceil(w / 64) x ceil(h / 64) tiles.
     const size_t tiles = size_t((c.right - c.left + 63) / 64) * size_t((c.bottom - c.top + 63) / 64);
     EXPECT_EQ(host_.advanceRequests.size(), 2 * tiles);
-    for (const testing::AdvanceRequest& request : host_.advanceRequests) {
+    for (const inprocess::AdvanceRequest& request : host_.advanceRequests) {
         const Rect& r = request.inRect;
         ASSERT_TRUE(r.left >= c.left && r.top >= c.top && r.right <= c.right && r.bottom <= c.bottom &&
                     r.left < r.right && r.top < r.bottom)
@@ -165,9 +178,9 @@ TEST_F(RunTest, AbortAtTheFirstTileWritesNothingAndKeepsTheBuffersForFinish) {
     host_.Call(filterSelectorPrepare);
     EXPECT_EQ(host_.Call(filterSelectorStart), 1);
     EXPECT_EQ(host_.image(), before);
-    EXPECT_NE(test::StoredState(host_)->sourceImage, nullptr);
+    EXPECT_NE(StoredState(host_)->sourceImage, nullptr);
     EXPECT_EQ(host_.Call(filterSelectorFinish), 0);
-    EXPECT_EQ(test::StoredState(host_)->sourceImage, nullptr);
+    EXPECT_EQ(StoredState(host_)->sourceImage, nullptr);
 }
 
 struct FailCase {
@@ -202,25 +215,13 @@ TEST_F(RunTest, WithoutMemoryForTheBuffersTheRunReportsMemFullAndWritesNothing) 
     for (void* block : held) FreeLargeBuffer(block);
 }
 
-TEST_F(RunTest, WithoutAdvanceStateOneMessageAndNothingAllocated) {
-    Settle();
-    host_.quirks.noAdvanceState = true;
-    host_.Call(filterSelectorPrepare);
-    host_.record().inRect = Rect{0, 0, 10, 10};
-    EXPECT_EQ(host_.Call(filterSelectorStart), 1);
-    EXPECT_EQ(messages_.messages().size(), 1u);
-    EXPECT_EQ(test::StoredState(host_)->sourceImage, nullptr);
-    EXPECT_EQ(host_.record().inRect.right, 0);
-    EXPECT_EQ(host_.record().outRect.right, 0);
-}
-
 TEST_F(RunTest, TheDialogPathEndsAsACancelledDialogAndTheRepeatedRunThenWorks) {
     host_.Call(filterSelectorParameters);  // arms the dialog
     std::vector<uint8_t> before = host_.image();
     EXPECT_EQ(host_.RunFilter(false), 1);
     EXPECT_EQ(host_.image(), before);
     EXPECT_EQ(GetParameters(&host_.record())->ShowDialog, 0);
-    EXPECT_EQ(test::StoredState(host_)->sourceImage, nullptr);
+    EXPECT_EQ(StoredState(host_)->sourceImage, nullptr);
     GetParameters(&host_.record())->ScreenColor = 1;
     std::vector<uint8_t> expected = Expected(0, 0, 130, 70);
     EXPECT_EQ(host_.RunFilter(false), 0);
@@ -235,10 +236,18 @@ TEST_F(RunTest, AStartWithoutAParametersSelectorGetsTheDefaults) {
 }
 
 TEST_F(RunTest, TheDebugSwitchWithoutADebuggerDoesNotStopTheHost) {
-    test::ScopedSettingsStores stores;
-    ASSERT_EQ(WriteSettingsInt(kUserSettingsKey, "debug", 1), 1);
+    // The switch in a user's store of its own, for this test only.
+    std::string folder = (std::filesystem::temp_directory_path() / "tavrisk-run-XXXXXX").string();
+    ASSERT_NE(mkdtemp(folder.data()), nullptr);
+    const char* old = std::getenv("TAVRISK_USER_STORE");
+    const std::optional<std::string> saved = old != nullptr ? std::optional<std::string>(old) : std::nullopt;
+    setenv("TAVRISK_USER_STORE", (folder + "/user").c_str(), 1);
+    EXPECT_EQ(WriteSettingsInt(kUserSettingsKey, "debug", 1), 1);
     Settle();
     EXPECT_EQ(host_.RunFilter(false), 0);
+    if (saved) setenv("TAVRISK_USER_STORE", saved->c_str(), 1);
+    else unsetenv("TAVRISK_USER_STORE");
+    std::filesystem::remove_all(folder);
 }
 
 TEST_F(RunTest, HostsThatSkipFinishNeverRunOutOfBuffers) {

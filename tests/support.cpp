@@ -1,40 +1,29 @@
 #include "tests/support.h"
 
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
 #include "host/allocator.h"
 #include "host/parameters.h"
+#include "platform/registry.h"
 
 namespace tav::test {
 namespace {
-std::vector<CapturedMessage> g_messages;
-
 // The test hosts free the handles they were given, as real hosts do.
-const bool g_disposerSet = (testing::TestHost::SetHandleDisposer(DisposeMacHandle), true);
-
-void Sink(const char* caption, const char* text, platform::MessageIcon icon) {
-    g_messages.push_back({caption, text, icon});
-}
+const bool g_disposerSet = (inprocess::InProcessHost::SetHandleDisposer(DisposeMacHandle), true);
 }  // namespace
 
-MessageCapture::MessageCapture() {
-    g_messages.clear();
-    platform::SetMessageBoxSink(Sink);
-}
-
-MessageCapture::~MessageCapture() { platform::SetMessageBoxSink(nullptr); }
-
-const std::vector<CapturedMessage>& MessageCapture::messages() const { return g_messages; }
-
-PluginState* StoredState(testing::TestHost& host) {
+PluginState* StoredState(inprocess::InProcessHost& host) {
     return static_cast<PluginState*>(MacHandleData(reinterpret_cast<Handle>(host.dataWord())));
 }
 
-}  // namespace tav::test
-
-namespace tav::test {
-
 PreparedRun::PreparedRun(int width, int height, int planes, std::vector<uint8_t> pixels)
     : host(ENTRYPOINT), state{} {
-    state.workerHandle = kNoWorker;
+    ResetRunStartValues(&state);
+    host.recording = true;
     host.SetImage(width, height, planes, std::move(pixels));
     host.Call(filterSelectorParameters);
     Prepare();
@@ -43,7 +32,7 @@ PreparedRun::PreparedRun(int width, int height, int planes, std::vector<uint8_t>
 
 PreparedRun::~PreparedRun() {
     ReleaseRunBuffers(&state);
-    testing::TestHost::Deactivate(previous_);
+    inprocess::InProcessHost::Deactivate(previous_);
 }
 
 void PreparedRun::Prepare() {
@@ -60,12 +49,32 @@ void PreparedRun::Select(int left, int top, int right, int bottom) {
 
 ParameterRecord& PreparedRun::parameters() { return *GetParameters(&host.record()); }
 
-}  // namespace tav::test
 
-#include <cstdlib>
-#include <filesystem>
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
 
-namespace tav::test {
+void WriteFile(const std::string& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+RawValue Text(const std::string& text) { return {platform::kRegistryText, text + '\0'}; }
+
+RawValue Number(uint32_t value) {
+    return {platform::kRegistryNumber, {char(value), char(value >> 8), char(value >> 16), char(value >> 24)}};
+}
+
+std::vector<std::string> NamesIn(const std::string& folder) {
+    std::vector<std::string> names;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, error))
+        names.push_back(entry.path().filename());
+    std::sort(names.begin(), names.end());
+    return names;
+}
 
 TempFolder::TempFolder() {
     std::string pattern = (std::filesystem::temp_directory_path() / "tavrisk-test-XXXXXX").string();

@@ -1,31 +1,49 @@
 // Shared helpers of the tests.
 #pragma once
 
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "host/plugin_state.h"
+#include "output/dib.h"
 #include "platform/message_box.h"
-#include "tools/testhost/test_host.h"
+#include "tests/doubles/user_services.h"
+#include "tools/inprocess_host/inprocess_host.h"
 
 namespace tav::test {
 
-struct CapturedMessage {
-    std::string caption;
-    std::string text;
-    platform::MessageIcon icon;
-};
-
-// Takes the message boxes over for the life of the object.
+// The message boxes shown from the object's making on.
 class MessageCapture {
 public:
-    MessageCapture();
-    ~MessageCapture();
-    const std::vector<CapturedMessage>& messages() const;
+    MessageCapture() { ClearMessages(); }
+    std::vector<CapturedMessage> messages() const { return RecordedMessages(); }
 };
 
 // The plug-in's state block as the host holds it between calls.
-PluginState* StoredState(testing::TestHost& host);
+PluginState* StoredState(inprocess::InProcessHost& host);
+
+// Names a parameterised test after its case's `name`.
+inline constexpr auto kCaseName = [](const auto& info) { return std::string(info.param.name); };
+
+// The bytes of a file ("" when it cannot be read), and a file of bytes.
+std::string ReadFile(const std::string& path);
+void WriteFile(const std::string& path, const std::string& bytes);
+// The names of a folder's entries, sorted.
+std::vector<std::string> NamesIn(const std::string& folder);
+
+// A registry value: its type and its bytes as stored.
+struct RawValue {
+    uint32_t type;
+    std::string bytes;
+    bool operator==(const RawValue&) const = default;
+};
+// Text with its terminating NUL, and a 4-byte number.
+RawValue Text(const std::string& text);
+RawValue Number(uint32_t value);
 
 // An image of width x height pixels and `planes` bytes each, filled by
 // `pixel(x, y, plane)`.
@@ -39,10 +57,6 @@ std::vector<uint8_t> MakeImage(int width, int height, int planes, F pixel) {
     return image;
 }
 
-}  // namespace tav::test
-
-namespace tav::test {
-
 // A host with an image and a prepared run, for calling the plug-in's
 // internals directly: the state block is a copy held here, and the host
 // answers callbacks for as long as the fixture lives.
@@ -55,20 +69,12 @@ public:
     ParameterRecord& parameters();
     void Prepare();
 
-    testing::TestHost host;
+    inprocess::InProcessHost host;
     PluginState state;
 
 private:
-    testing::TestHost* previous_;
+    inprocess::InProcessHost* previous_;
 };
-
-}  // namespace tav::test
-
-#include <cstring>
-
-#include "output/dib.h"
-
-namespace tav::test {
 
 // Packed bitmaps as the clipboard holds them: BITMAPINFOHEADER, then the
 // pixel bits `headerSize` bytes after the header's start.
@@ -128,12 +134,6 @@ std::vector<uint8_t> MakeDib(const DibLayout& layout, F colour) {
     }
     return dib;
 }
-
-}  // namespace tav::test
-
-#include <optional>
-
-namespace tav::test {
 
 // A fresh folder in the temporary folder, removed with its contents when the
 // object goes.

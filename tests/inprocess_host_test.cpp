@@ -6,9 +6,9 @@
 #include <functional>
 
 #include "tests/support.h"
-#include "tools/testhost/test_host.h"
+#include "tools/inprocess_host/inprocess_host.h"
 
-namespace tav::testing {
+namespace tav::inprocess {
 namespace {
 
 // A scriptable plug-in: each selector runs the test's function.
@@ -18,19 +18,20 @@ void FakeEntry(int16_t selector, FilterRecord* record, intptr_t*, int16_t* resul
     if (g_plugin) g_plugin(selector, record, result);
 }
 
-class TestHostTest : public ::testing::Test {
+class InProcessHostTest : public ::testing::Test {
 protected:
-    TestHostTest() : host_(FakeEntry) {
+    InProcessHostTest() : host_(FakeEntry) {
+        host_.recording = true;
         // Pixel (x, y) = (x, y, x + y, 200 + plane index for the 4th plane).
         host_.SetImage(10, 8, 4, test::MakeImage(10, 8, 4, [](int x, int y, int p) {
                            return p == 0 ? x : p == 1 ? y : p == 2 ? x + y : 200;
                        }));
     }
-    ~TestHostTest() override { g_plugin = nullptr; }
-    TestHost host_;
+    ~InProcessHostTest() override { g_plugin = nullptr; }
+    InProcessHost host_;
 };
 
-TEST_F(TestHostTest, ServesTheRequestedRectangleAndPlanes) {
+TEST_F(InProcessHostTest, ServesTheRequestedRectangleAndPlanes) {
     std::vector<uint8_t> got;
     int32_t rowBytes = 0;
     g_plugin = [&](int16_t selector, FilterRecord* r, int16_t* result) {
@@ -49,43 +50,33 @@ TEST_F(TestHostTest, ServesTheRequestedRectangleAndPlanes) {
     EXPECT_EQ(got, (std::vector<uint8_t>{2, 5, 2, 6, 2, 7, 3, 6, 3, 7, 3, 8}));
 }
 
-struct ScaleCase {
-    int16_t padding;
-    std::vector<uint8_t> firstRowPlane0;  // plane 0 (= source x) of inRect's first row
-    int16_t result;
-};
-
-class TestHostScaleTest : public TestHostTest, public ::testing::WithParamInterface<ScaleCase> {};
-
-TEST_P(TestHostScaleTest, ReducesByTheInputRateAndPadsOutsideTheImage) {
-    const ScaleCase& c = GetParam();
-    std::vector<uint8_t> row;
-    int16_t result = 0;
-    g_plugin = [&](int16_t, FilterRecord* r, int16_t*) {
-        r->inRect = Rect{0, 3, 1, 7};  // reduced columns 3..6 = image columns 6, 8, 10, 12
-        r->inLoPlane = 0;
-        r->inHiPlane = 0;
-        r->inputRate = 2 * kFixedOne;
-        r->inputPadding = c.padding;
-        result = r->advanceState();
-        if (result == 0) {
-            auto* p = static_cast<uint8_t*>(r->inData);
-            row.assign(p, p + 4);
-        }
-    };
-    host_.Call(filterSelectorStart);
-    EXPECT_EQ(result, c.result);
-    if (c.result == 0) {
-        EXPECT_EQ(row, c.firstRowPlane0);
+// Reduced columns 3..6 are image columns 6, 8, 10 and 12; the last two lie
+// outside the 10-pixel image.
+TEST_F(InProcessHostTest, ReducesByTheInputRateAndPadsOutsideTheImage) {
+    const struct {
+        int16_t padding;
+        std::vector<uint8_t> firstRowPlane0;
+        int16_t result;
+    } cases[] = {{plugInPadReplicate, {6, 8, 9, 9}, 0}, {77, {6, 8, 77, 77}, 0}, {plugInPadError, {}, -30100}};
+    for (const auto& c : cases) {
+        std::vector<uint8_t> row;
+        int16_t result = 0;
+        g_plugin = [&](int16_t, FilterRecord* r, int16_t*) {
+            r->inRect = Rect{0, 3, 1, 7};
+            r->inLoPlane = r->inHiPlane = 0;
+            r->inputRate = 2 * kFixedOne;
+            r->inputPadding = c.padding;
+            result = r->advanceState();
+            const auto* in = static_cast<const uint8_t*>(r->inData);
+            if (result == 0) row.assign(in, in + 4);
+        };
+        host_.Call(filterSelectorStart);
+        EXPECT_EQ(result, c.result) << c.padding;
+        EXPECT_EQ(row, c.firstRowPlane0) << c.padding;
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Paddings, TestHostScaleTest,
-                         ::testing::Values(ScaleCase{plugInPadReplicate, {6, 8, 9, 9}, 0},
-                                           ScaleCase{77, {6, 8, 77, 77}, 0},
-                                           ScaleCase{plugInPadError, {}, -30100}));
-
-TEST_F(TestHostTest, WritesFullResolutionOutputBackButNotReducedOutput) {
+TEST_F(InProcessHostTest, WritesFullResolutionOutputBackButNotReducedOutput) {
     g_plugin = [&](int16_t selector, FilterRecord* r, int16_t* result) {
         if (selector != filterSelectorStart) return;
         // A reduced request first: its output must not reach the image.
@@ -110,7 +101,7 @@ TEST_F(TestHostTest, WritesFullResolutionOutputBackButNotReducedOutput) {
     EXPECT_EQ(host_.image(), expected);
 }
 
-TEST_F(TestHostTest, AbortAnswersTrueFromTheScriptedCallOn) {
+TEST_F(InProcessHostTest, AbortAnswersTrueFromTheScriptedCallOn) {
     std::vector<bool> answers;
     g_plugin = [&](int16_t, FilterRecord* r, int16_t*) {
         for (int i = 0; i < 4; ++i) answers.push_back(r->abortProc() != 0);
@@ -121,7 +112,7 @@ TEST_F(TestHostTest, AbortAnswersTrueFromTheScriptedCallOn) {
     EXPECT_EQ(host_.abortCalls(), 4);
 }
 
-TEST_F(TestHostTest, RecordsSelectorsProgressAndHonoursSkippedFinish) {
+TEST_F(InProcessHostTest, RecordsSelectorsProgressAndHonoursSkippedFinish) {
     g_plugin = [&](int16_t selector, FilterRecord* r, int16_t*) {
         if (selector == filterSelectorStart) {
             r->progressProc(1, 3);
@@ -141,20 +132,17 @@ TEST_F(TestHostTest, RecordsSelectorsProgressAndHonoursSkippedFinish) {
     EXPECT_EQ(progress[1].total, 3);
 }
 
-TEST_F(TestHostTest, QuirksRemoveCallbacks) {
-    bool sawAdvance = true, sawDisplay = true;
+TEST_F(InProcessHostTest, QuirksRemoveCallbacks) {
+    bool sawCallback = true;
     g_plugin = [&](int16_t, FilterRecord* r, int16_t*) {
-        sawAdvance = r->advanceState != nullptr;
-        sawDisplay = r->displayPixels != nullptr;
+        sawCallback = r->advanceState != nullptr || r->displayPixels != nullptr;
     };
-    host_.quirks.noAdvanceState = true;
-    host_.quirks.noDisplayPixels = true;
+    host_.quirks.noAdvanceState = host_.quirks.noDisplayPixels = true;
     host_.Call(filterSelectorStart);
-    EXPECT_FALSE(sawAdvance);
-    EXPECT_FALSE(sawDisplay);
+    EXPECT_FALSE(sawCallback);
 }
 
-TEST_F(TestHostTest, CapturesWhatDisplayPixelsIsAskedToDraw) {
+TEST_F(InProcessHostTest, CapturesWhatDisplayPixelsIsAskedToDraw) {
     // A 3 x 2 interleaved RGB map; the plug-in asks for its right 2 x 2 part.
     uint8_t pixels[2][3][3] = {{{1, 2, 3}, {4, 5, 6}, {7, 8, 9}},
                                {{10, 11, 12}, {13, 14, 15}, {16, 17, 18}}};
@@ -173,12 +161,9 @@ TEST_F(TestHostTest, CapturesWhatDisplayPixelsIsAskedToDraw) {
     host_.Call(filterSelectorStart);
     ASSERT_EQ(host_.displays.size(), 1u);
     const DisplayCapture& d = host_.displays[0];
-    EXPECT_EQ(d.width, 2);
-    EXPECT_EQ(d.height, 2);
-    EXPECT_EQ(d.dstRow, 5);
-    EXPECT_EQ(d.dstCol, 6);
+    EXPECT_EQ(std::vector<int>({d.width, d.height, d.dstRow, d.dstCol}), std::vector<int>({2, 2, 5, 6}));
     EXPECT_EQ(d.rgb, (std::vector<uint8_t>{4, 5, 6, 7, 8, 9, 13, 14, 15, 16, 17, 18}));
 }
 
 }  // namespace
-}  // namespace tav::testing
+}  // namespace tav::inprocess

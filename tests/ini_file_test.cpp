@@ -1,0 +1,256 @@
+// Initialisation files on POSIX (platform/posix/ini_file): reading damaged
+// files, writes that change only their own line, atomic replacement, and
+// entries refused because they would not read back.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "platform/ini_file.h"
+#include "tests/support.h"
+
+namespace tav {
+namespace {
+
+using namespace std::string_literals;
+using test::ReadFile;
+using test::WriteFile;
+
+// "-" stands for a missing key.
+std::string Value(const std::string& path, const char* section, const char* key) {
+    char value[64];
+    platform::ReadIniString(path.c_str(), section, key, "-", value, sizeof value);
+    return value;
+}
+
+std::string Junk(size_t size) {
+    std::string junk;
+    for (uint32_t i = 0, seed = 7; i < size; ++i) junk += char((seed = seed * 1103515245u + 12345u) >> 16);
+    return junk;
+}
+
+// A file, the values of keys k and b of section S in it, and then the same
+// after k=v is written into it: k reads v, b as before.
+struct ReadCase {
+    const char* name;
+    std::string content;
+    const char* k;
+    const char* b;
+};
+
+class IniFileReadTest : public ::testing::TestWithParam<ReadCase> {
+protected:
+    test::TempFolder folder;
+};
+
+TEST_P(IniFileReadTest, ReadsWhatParsesAndWritesOverIt) {
+    const ReadCase& c = GetParam();
+    const std::string path = folder.Path("f.ini");
+    WriteFile(path, c.content);
+    EXPECT_EQ(Value(path, "S", "k"), c.k);
+    EXPECT_EQ(Value(path, "S", "b"), c.b);
+    ASSERT_TRUE(platform::WriteIniString(path.c_str(), "S", "k", "v"));
+    EXPECT_EQ(Value(path, "S", "k"), "v");
+    EXPECT_EQ(Value(path, "S", "b"), c.b);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Contents, IniFileReadTest,
+    ::testing::Values(
+        ReadCase{"Empty", "", "-", "-"}, ReadCase{"MissingEquals", "[S]\nk\nb=9\n", "-", "9"},
+        ReadCase{"CrLf", "[S]\r\nk=40\r\nb=9\r\n", "40", "9"},
+        ReadCase{"NoTrailingNewline", "[S]\nk=40\nb=9", "40", "9"},
+        ReadCase{"DuplicateKeysFirstWins", "[S]\nk=40\nK=50\nb=9\n", "40", "9"},
+        ReadCase{"DuplicateSectionsFirstWins", "[S]\nk=40\n[T]\nb=1\n[S]\nk=50\nb=9\n", "40", "-"},
+        ReadCase{"LetterCaseAndBlanks", "  [ s ]  \n\t K \t=\t 40 \t\nB=9\n", "40", "9"},
+        ReadCase{"QuotedValues", "[S]\nk=\"40\"\nb='9'\n", "40", "9"},
+        ReadCase{"UnmatchedQuotesKept", "[S]\nk=\"40'\nb='\n", "\"40'", "'"},
+        ReadCase{"KeysBeforeAnySection", "k=50\n[S]\nb=9\n", "-", "9"},
+        ReadCase{"CommentedKey", "[S]\n;k=50\nb=9\n", "-", "9"},
+        ReadCase{"OtherSectionOnly", "[T]\nk=50\n", "-", "-"},
+        ReadCase{"UnclosedHeader", "[S\nk=50\n", "-", "-"},
+        ReadCase{"EmptyKeyName", "[S]\n=50\nb=9\n", "-", "9"},
+        ReadCase{"NulInKeyName", "[S]\nk\0k=50\nb=9\n"s, "-", "9"},
+        ReadCase{"BinaryJunkThenSection", Junk(65536) + "\n[S]\nk=40\nb=9\n", "40", "9"},
+        ReadCase{"HugeLine", std::string(4 << 20, 'x') + "\n[S]\nk=40\nb=9\n", "40", "9"},
+        ReadCase{"HugeSectionName", "["s + std::string(100000, 'S') + "]\nk=50\n[S]\nk=40\nb=9\n", "40", "9"}),
+    test::kCaseName);
+
+TEST(IniFileTest, OnlyFilesOfUpToSixteenMebibytesAreReadOrWritten) {
+    test::TempFolder folder;
+    const std::string path = folder.Path("f.ini");
+    std::string content = "[S]\nk=1\n" + std::string((16 << 20) - 8, ';');
+    WriteFile(path, content);
+    EXPECT_TRUE(platform::CanReadIniFile(path.c_str()));
+    EXPECT_EQ(Value(path, "S", "k"), "1");
+    WriteFile(path, content += ';');
+    EXPECT_FALSE(platform::CanReadIniFile(path.c_str()));
+    EXPECT_EQ(Value(path, "S", "k"), "-");
+    EXPECT_FALSE(platform::WriteIniString(path.c_str(), "S", "k", "v"));
+    EXPECT_EQ(ReadFile(path), content);
+}
+
+TEST(IniFileTest, MissingFileSectionOrKeyGivesTheFallback) {
+    test::TempFolder folder;
+    std::string path = folder.Path("f.ini");
+    char value[16];
+    EXPECT_EQ(platform::ReadIniString(path.c_str(), "S", "k", "fb", value, sizeof value), 2u);
+    EXPECT_STREQ(value, "fb");
+    WriteFile(path, "[S]\nk=\n[T]\n");
+    EXPECT_EQ(platform::ReadIniString(path.c_str(), "S", "k", "fb", value, sizeof value), 0u);
+    EXPECT_STREQ(value, "");
+    platform::ReadIniString(path.c_str(), "S", "other", nullptr, value, sizeof value);
+    EXPECT_STREQ(value, "");
+    EXPECT_EQ(Value(path, "Missing", "k"), "-");
+    EXPECT_EQ(platform::ReadIniInteger(path.c_str(), "T", "k", -77), -77);
+    EXPECT_EQ(platform::ReadIniInteger(path.c_str(), "S", "k", -77), 0);
+}
+
+TEST(IniFileTest, LongValueIsCutToTheBufferAndTerminated) {
+    test::TempFolder folder;
+    std::string path = folder.Path("f.ini");
+    WriteFile(path, "[S]\nk="s + std::string(1000, 'a') + "\n");
+    char value[12];
+    std::memset(value, 'Z', sizeof value);
+    EXPECT_EQ(platform::ReadIniString(path.c_str(), "S", "k", nullptr, value, 8), 7u);
+    EXPECT_EQ(std::string(value, 12), "aaaaaaa\0ZZZZ"s);
+}
+
+// Integers are read from the first kIniIntegerTextSize - 1 characters.
+TEST(IniFileTest, IntegerReadsFromTheValueCutToItsBuffer) {
+    test::TempFolder folder;
+    std::string path = folder.Path("f.ini");
+    WriteFile(path, "[S]\na=40"s + std::string(300, ' ') + "junk\nb=" + std::string(300, '9') + "\nc=" +
+                        std::string(1 << 20, '7') + "\nd=-" + std::string(62, '0') + "5\n");
+    EXPECT_EQ(platform::ReadIniInteger(path.c_str(), "S", "a", 0), 40);
+    EXPECT_EQ(platform::ReadIniInteger(path.c_str(), "S", "b", 0), INT64_MAX);
+    EXPECT_EQ(platform::ReadIniInteger(path.c_str(), "S", "c", 0), INT64_MAX);
+    EXPECT_EQ(platform::ReadIniInteger(path.c_str(), "S", "d", 7), 0);  // the 5 is cut off
+}
+
+TEST(IniFileTest, ParseIntegerIsDecimalWithOptionalMinusAndSaturates) {
+    const struct {
+        const char* text;
+        int64_t value;
+    } cases[] = {{"42", 42},     {"-42", -42}, {"  7", 7},  {"\t7", 7},   {"12abc", 12}, {"abc", 0},
+                 {"", 0},        {"-", 0},     {"+5", 0},   {"0x10", 0},  {"007", 7},    {"-0", 0},
+                 {"- 5", 0},     {"9223372036854775807", INT64_MAX},      {"9223372036854775808", INT64_MAX},
+                 {"-9223372036854775808", INT64_MIN}, {"-99999999999999999999", INT64_MIN}};
+    for (const auto& c : cases) EXPECT_EQ(platform::ParseIniInteger(c.text), c.value) << c.text;
+}
+
+struct WriteCase {
+    const char* name;
+    std::string before;  // NewFile: no file
+    std::string after;   // after writing k=v into section S
+};
+
+class IniFileWriteTest : public ::testing::TestWithParam<WriteCase> {
+protected:
+    test::TempFolder folder;
+};
+
+TEST_P(IniFileWriteTest, ReplacesOrAddsTheKeyAndKeepsEveryOtherByte) {
+    const WriteCase& c = GetParam();
+    std::string path = folder.Path("f.ini");
+    if (c.name != "NewFile"s) WriteFile(path, c.before);
+    ASSERT_TRUE(platform::WriteIniString(path.c_str(), "S", "k", "v"));
+    EXPECT_EQ(ReadFile(path), c.after);
+    EXPECT_EQ(Value(path, "S", "k"), "v");
+    EXPECT_EQ(test::NamesIn(folder.path()), std::vector<std::string>{"f.ini"});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, IniFileWriteTest,
+    ::testing::Values(
+        WriteCase{"NewFile", "", "[S]\nk=v\n"}, WriteCase{"EmptyFile", "", "[S]\nk=v\n"},
+        WriteCase{"Replace", "[S]\nk=1\nx=2\n", "[S]\nk=v\nx=2\n"},
+        WriteCase{"ReplaceWhateverTheCase", "[s]\n  K = 1 \n", "[s]\nk=v\n"},
+        WriteCase{"AddAfterTheLastKey", "[S]\na=1\n\n[T]\nb=2\n", "[S]\na=1\nk=v\n\n[T]\nb=2\n"},
+        WriteCase{"AddToSectionWithoutKeys", "[S]\n[T]\n", "[S]\nk=v\n[T]\n"},
+        WriteCase{"AddSectionAfterUnterminatedLine", "[T]\nb=2", "[T]\nb=2\n[S]\nk=v\n"},
+        WriteCase{"AddAfterUnterminatedKey", "[S]\na=1", "[S]\na=1\nk=v\n"},
+        WriteCase{"AddAfterUnterminatedHeader", "[S]", "[S]\nk=v\n"},
+        WriteCase{"CrLfAdd", "[S]\r\na=1\r\n", "[S]\r\na=1\r\nk=v\r\n"},
+        WriteCase{"CrLfReplace", "[S]\r\nk=1\r\nz=0\r\n", "[S]\r\nk=v\r\nz=0\r\n"},
+        WriteCase{"CrLfNewSection", "[T]\r\nb=2\r\n", "[T]\r\nb=2\r\n[S]\r\nk=v\r\n"},
+        // A last line ending in a bare CR reads without it: the write adds
+        // only the missing LF, so that line reads as before.
+        WriteCase{"CrLfAddAfterKeyEndingInCr", "[S]\r\na=1\r", "[S]\r\na=1\r\nk=v\r\n"},
+        WriteCase{"CrLfNewSectionAfterLineEndingInCr", "[T]\r\nb=2\r", "[T]\r\nb=2\r\n[S]\r\nk=v\r\n"},
+        WriteCase{"LfAddAfterKeyEndingInCr", "[S]\na=1\r", "[S]\na=1\r\nk=v\n"},
+        WriteCase{"CommentsKept", "; c\n[S]\n; note\na=1\n", "; c\n[S]\n; note\na=1\nk=v\n"},
+        WriteCase{"FirstOfDuplicateSections", "[S]\na=1\n[S]\nk=1\n", "[S]\na=1\nk=v\n[S]\nk=1\n"},
+        WriteCase{"FirstOfDuplicateKeys", "[S]\nk=1\nk=2\n", "[S]\nk=v\nk=2\n"},
+        WriteCase{"JunkKept", "\x01\0junk\n[S]\n\xff\xfe no equals\n"s, "\x01\0junk\n[S]\nk=v\n\xff\xfe no equals\n"s}),
+    test::kCaseName);
+
+TEST(IniFileTest, EntryThatWouldNotReadBackIsRefusedAndTheFileKept) {
+    const struct {
+        const char *section, *key, *value;
+    } cases[] = {{"S", "k", "1\n[X]"}, {"S", "k", "1\r"}, {"S", "a=b", "1"}, {"S", "[k", "1"}, {"S", ";k", "1"},
+                 {"S", "", "1"},       {"S", " k", "1"},  {"S", "k ", "1"},  {"S]", "k", "1"}, {"", "k", "1"},
+                 {" S", "k", "1"},     {"S", "k", nullptr}};
+    test::TempFolder folder;
+    std::string path = folder.Path("f.ini");
+    WriteFile(path, "[S]\nk=1\n");
+    for (const auto& c : cases) {
+        EXPECT_FALSE(platform::WriteIniString(path.c_str(), c.section, c.key, c.value))
+            << "[" << c.section << "] " << c.key << "=" << (c.value ? c.value : "(null)");
+    }
+    EXPECT_EQ(ReadFile(path), "[S]\nk=1\n");
+}
+
+TEST(IniFileTest, SeveralKeysGoInOneUpdateOrNoneAtAll) {
+    test::TempFolder folder;
+    std::string path = folder.Path("f.ini");
+    WriteFile(path, "[S]\nb=0\n");
+    const char* keys[] = {"a", "b", "c"};
+    const char* values[] = {"1", "2", "3"};
+    ASSERT_TRUE(platform::WriteIniStrings(path.c_str(), "S", keys, values, 3));
+    EXPECT_EQ(ReadFile(path), "[S]\nb=2\na=1\nc=3\n");
+    const char* bad[] = {"d", "e\n"};
+    EXPECT_FALSE(platform::WriteIniStrings(path.c_str(), "S", bad, values, 2));
+    EXPECT_EQ(ReadFile(path), "[S]\nb=2\na=1\nc=3\n");
+}
+
+TEST(IniFileTest, WriteKeepsPermissionsAndSymbolicLinks) {
+    test::TempFolder folder;
+    std::string target = folder.Path("target.ini"), link = folder.Path("link.ini");
+    WriteFile(target, "[S]\na=1\n");
+    chmod(target.c_str(), 0640);
+    std::filesystem::create_symlink(target, link);
+    ASSERT_TRUE(platform::WriteIniString(link.c_str(), "S", "k", "v"));
+    EXPECT_TRUE(std::filesystem::is_symlink(link));
+    EXPECT_EQ(ReadFile(target), "[S]\na=1\nk=v\n");
+    struct stat info;
+    ASSERT_EQ(stat(target.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0640u);
+    EXPECT_EQ(test::NamesIn(folder.path()), (std::vector<std::string>{"link.ini", "target.ini"}));
+}
+
+// A file of any valid name is created and replaced: the temporary file a
+// write goes through has a valid name too.
+TEST(IniFileTest, FileOfAnyNameLengthIsCreatedAndReplaced) {
+    for (size_t length : {1, 200, 230, 255}) {
+        test::TempFolder folder;
+        const std::string name(length, 'f'), path = folder.Path(name);
+        ASSERT_TRUE(platform::WriteIniString(path.c_str(), "S", "k", "v")) << length;
+        ASSERT_TRUE(platform::WriteIniString(path.c_str(), "S", "k", "w")) << length;
+        EXPECT_EQ(ReadFile(path), "[S]\nk=w\n");
+        EXPECT_EQ(test::NamesIn(folder.path()), std::vector<std::string>{name});
+    }
+}
+
+TEST(IniFileTest, WriteFailsWhereNoFileCanBe) {
+    test::TempFolder folder;
+    EXPECT_FALSE(platform::WriteIniString(folder.Path("no/such/folder/x.ini").c_str(), "S", "k", "v"));
+    EXPECT_FALSE(platform::WriteIniString(folder.path().c_str(), "S", "k", "v"));
+    EXPECT_TRUE(test::NamesIn(folder.path()).empty());
+}
+
+}  // namespace
+}  // namespace tav
