@@ -52,27 +52,43 @@ TEST_F(InProcessHostTest, ServesTheRequestedRectangleAndPlanes) {
 
 // Reduced columns 3..6 are image columns 6, 8, 10 and 12; the last two lie
 // outside the 10-pixel image.
-TEST_F(InProcessHostTest, ReducesByTheInputRateAndPadsOutsideTheImage) {
+// A reduced pixel is the average of its block, halves rounded up; a block cut
+// by the image's edge averages the pixels it has; beyond the reduced image
+// the padding rules.
+TEST_F(InProcessHostTest, ReducesByAveragingBlocksAndPadsOutsideTheImage) {
     const struct {
+        int rate, plane;
+        Rect rect;
         int16_t padding;
-        std::vector<uint8_t> firstRowPlane0;
+        std::vector<uint8_t> firstRow;
         int16_t result;
-    } cases[] = {{plugInPadReplicate, {6, 8, 9, 9}, 0}, {77, {6, 8, 77, 77}, 0}, {plugInPadError, {}, -30100}};
+    } cases[] = {
+        // Plane 0 is x: a 2 x 2 block at x = 2k holds 2k and 2k + 1.
+        {2, 0, Rect{0, 3, 1, 7}, plugInPadReplicate, {7, 9, 9, 9}, 0},
+        {2, 0, Rect{0, 3, 1, 7}, 77, {7, 9, 77, 77}, 0},
+        {2, 0, Rect{0, 3, 1, 7}, plugInPadError, {}, -30100},
+        // Plane 2 is x + y; at 3 : 1 the last column (x = 9) and row
+        // (y = 6, 7) are cut: 12..15 over 3 x 2 average to 13.5, 15 and 16 to
+        // 15.5; both halves go up.
+        {3, 2, Rect{2, 2, 3, 4}, plugInPadReplicate, {14, 16}, 0},
+        // Plane 3 is 200 everywhere.
+        {4, 3, Rect{0, 0, 1, 3}, plugInPadReplicate, {200, 200, 200}, 0},
+    };
     for (const auto& c : cases) {
         std::vector<uint8_t> row;
         int16_t result = 0;
         g_plugin = [&](int16_t, FilterRecord* r, int16_t*) {
-            r->inRect = Rect{0, 3, 1, 7};
-            r->inLoPlane = r->inHiPlane = 0;
-            r->inputRate = 2 * kFixedOne;
+            r->inRect = c.rect;
+            r->inLoPlane = r->inHiPlane = int16_t(c.plane);
+            r->inputRate = c.rate * kFixedOne;
             r->inputPadding = c.padding;
             result = r->advanceState();
             const auto* in = static_cast<const uint8_t*>(r->inData);
-            if (result == 0) row.assign(in, in + 4);
+            if (result == 0) row.assign(in, in + (c.rect.right - c.rect.left));
         };
         host_.Call(filterSelectorStart);
-        EXPECT_EQ(result, c.result) << c.padding;
-        EXPECT_EQ(row, c.firstRowPlane0) << c.padding;
+        EXPECT_EQ(result, c.result) << c.rate << " " << c.padding;
+        EXPECT_EQ(row, c.firstRow) << c.rate << " " << c.padding;
     }
 }
 
