@@ -54,6 +54,9 @@ int ScrollPositionOf(WindowHandle dialog, int id);
 bool MouseCaptured(WindowHandle dialog);
 bool WaitCursorShown();
 bool DialogEnded(WindowHandle dialog);
+// The parameter the dialog was opened with (the second word of its first
+// message).
+intptr_t DialogParameter(WindowHandle dialog);
 // The help file last opened, and the number of paints so far.
 std::string LastHelpFile();
 int PaintCount(WindowHandle dialog);

@@ -54,6 +54,7 @@ struct Control {
 
 struct Dialog {
     DialogProc proc = nullptr;
+    intptr_t parameter = 0;
     std::vector<std::unique_ptr<Control>> controls;
     PixelRect screen{};  // the window rectangle
     int clientWidth = 0, clientHeight = 0;
@@ -175,6 +176,7 @@ intptr_t RunModalDialog(const char* name, WindowHandle, DialogProc proc, intptr_
     if (name == nullptr || std::strcmp(name, "TAVRISKPARAM") != 0 || proc == nullptr) return -1;
     Dialog d;
     d.proc = proc;
+    d.parameter = parameter;
 #define TAV_MODEL_CONTROL(caption, id, kind, style, x, y, width, height)                               \
     {                                                                                                    \
         auto control = std::make_unique<Control>();                                                      \
@@ -585,6 +587,7 @@ int ScrollPositionOf(WindowHandle dialog, int id) {
 bool MouseCaptured(WindowHandle dialog) { return DialogOf(dialog)->captured; }
 bool WaitCursorShown() { return g_waitCursor; }
 bool DialogEnded(WindowHandle dialog) { return DialogOf(dialog)->ended; }
+intptr_t DialogParameter(WindowHandle dialog) { return DialogOf(dialog)->parameter; }
 std::string LastHelpFile() { return g_helpFile; }
 int PaintCount(WindowHandle dialog) { return DialogOf(dialog)->paints; }
 

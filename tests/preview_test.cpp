@@ -1,0 +1,273 @@
+// The preview renderer: the fit zoom, the visible window, and the picture
+// compared with one drawn here from the host's reduced pixels by the plain
+// references.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "host/capture.h"
+#include "host/matte_run.h"
+#include "host/plugin_state.h"
+#include "output/preview.h"
+#include "platform/posix/in_process_clipboard.h"
+#include "tests/reference.h"
+#include "tests/support.h"
+
+namespace tav {
+namespace {
+
+using test::PreparedRun;
+
+constexpr platform::PixelRect kPane{10, 20, 110, 120};  // 100 x 100
+
+// A green-screen layer: a warm disc with a soft edge, white rows at the top
+// and white columns at the left (outside the content bounds), transparency
+// 200.
+std::vector<uint8_t> Layer(int width, int height) {
+    return test::MakeImage(width, height, 4, [=](int x, int y, int p) {
+        if (p == 3) return 200;
+        if (y < 3 || x < 4) return 255;
+        const int dx = x - width / 2, dy = y - height / 2, r = std::min(width, height) / 3;
+        const int d2 = dx * dx + dy * dy;
+        const int mix = d2 < r * r ? 255 : d2 < r * r + 8 * r ? 255 - 255 * (d2 - r * r) / (8 * r) : 0;
+        const int screen[3] = {30 + (x * 7 + y) % 9, 205, 40}, subject[3] = {210, 120 + x % 40, 90};
+        return screen[p] + (subject[p] - screen[p]) * mix / 255;
+    });
+}
+
+DibColor Backdrop(int32_t column, int32_t row) { return {uint8_t(column * 3), uint8_t(row * 5), 77}; }
+
+// The picture the renderer must draw, from what the host delivered for the
+// request the layout made.
+// `picture`: the size of the clipboard picture laid under the foreground,
+// {0, 0} for none.
+std::vector<uint8_t> ExpectedPicture(PreparedRun& run, std::pair<int, int> picture) {
+    const PluginState& s = run.state;
+    const FilterRecord& r = run.host.record();
+    const ParameterRecord& p = run.parameters();
+    const int n = p.PreviewZoom <= 0 ? -p.PreviewZoom : 1;
+    const int pw = std::min(r.inRect.right - r.inRect.left, r.outRect.right - r.outRect.left);
+    const int ph = std::min(r.inRect.bottom - r.inRect.top, r.outRect.bottom - r.outRect.top);
+    const int pcx = kPane.left + (kPane.right - kPane.left) / 2, pcy = kPane.top + (kPane.bottom - kPane.top) / 2;
+    const int cx = s.previewCenterX == -1 ? s.width / 2 : s.previewCenterX;
+    const int cy = s.previewCenterY == -1 ? s.height / 2 : s.previewCenterY;
+    const int x0 = std::max(0, cx + MulDiv(kPane.left - pcx, n, 1)), y0 = std::max(0, cy + MulDiv(kPane.top - pcy, n, 1));
+
+    // The key range and content bounds of the whole area, from its pixels.
+    std::vector<uint8_t> rgb;
+    int lo = 255, hi = 0, cl = s.width, ct = s.height, cr = 0, cb = 0;
+    for (int y = 0; y < s.height; ++y)
+        for (int x = 0; x < s.width; ++x) {
+            const uint8_t* px = &run.host.image()[((size_t(y) + r.filterRect.top) * run.host.width() + x + r.filterRect.left) * 4];
+            const int a = 255 - std::clamp((2 * px[1] - px[2] - px[0]) / 2, 0, 255);
+            lo = std::min(lo, a), hi = std::max(hi, a);
+            if ((px[0] & px[1] & px[2]) != 255) cl = std::min(cl, x), ct = std::min(ct, y), cr = std::max(cr, x + 1), cb = std::max(cb, y + 1);
+        }
+    const auto table = reference::LevelTable(p.ForceBlack, p.ForceWhite, p.Gamma, p.DynamicRange != 0, lo, hi);
+    const MatteSettings settings = MatteSettingsOf(p);
+
+    // The image reduced n : 1, block averages with halves rounded up.
+    auto reduced = [&](int rx, int ry, int k) {
+        int sum = 0, count = 0;
+        for (int y = ry * n; y < std::min(ry * n + n, run.host.height()); ++y)
+            for (int x = rx * n; x < std::min(rx * n + n, run.host.width()); ++x, ++count)
+                sum += run.host.image()[(size_t(y) * run.host.width() + x) * 4 + k];
+        return (2 * sum + count) / (2 * count);
+    };
+    const bool matteView = p.ShowMatte != 0 || p.OutputMethod == 2 || p.OutputMethod == 3;
+    reference::Matte matte(size_t(pw) * ph);
+    std::vector<uint8_t> out(size_t(pw) * ph * 3);
+    for (int j = 0; j < ph; ++j)
+        for (int i = 0; i < pw; ++i) {
+            const int px = x0 + i * n, py = y0 + j * n;
+            const bool inside = cl <= px && px < cr && ct <= py && py < cb;
+            const reference::Keyed k = reference::KeyPixel(settings, table.data(), reduced(r.inRect.left + i, r.inRect.top + j, 0),
+                                                           reduced(r.inRect.left + i, r.inRect.top + j, 1),
+                                                           reduced(r.inRect.left + i, r.inRect.top + j, 2), inside);
+            matte[size_t(j) * pw + i] = k.m;
+            uint8_t* o = &out[(size_t(j) * pw + i) * 3];
+            o[0] = k.r, o[1] = k.g, o[2] = k.b;
+        }
+    const int blur = p.MatteBlur / n, choke = p.MatteChoke / n;
+    if (blur != 0) matte = reference::Blur(matte, pw, ph, blur);
+    if (choke != 0) matte = reference::Choke(matte, pw, ph, choke);
+    for (int j = 0; j < ph; ++j)
+        for (int i = 0; i < pw; ++i) {
+            uint8_t* o = &out[(size_t(j) * pw + i) * 3];
+            const int m = matte[size_t(j) * pw + i], px = x0 + i * n, py = y0 + j * n;
+            if (matteView) {
+                o[0] = o[1] = o[2] = uint8_t(m);
+            } else if (px < picture.first && py < picture.second) {
+                const DibColor b = Backdrop(px, py);
+                const int bg[3] = {b.r, b.g, b.b};
+                for (int c = 0; c < 3; ++c) o[c] = uint8_t(bg[c] + (o[c] - bg[c]) * m / 255);
+            }
+        }
+    return out;
+}
+
+std::vector<uint8_t> RenderedPicture(PreparedRun& run) {
+    const FilterRecord& r = run.host.record();
+    const int pw = std::min(r.inRect.right - r.inRect.left, r.outRect.right - r.outRect.left);
+    const int ph = std::min(r.inRect.bottom - r.inRect.top, r.outRect.bottom - r.outRect.top);
+    std::vector<uint8_t> out;
+    for (int j = 0; j < ph; ++j)
+        for (int i = 0; i < pw; ++i) {
+            const auto* px = static_cast<const uint8_t*>(r.outData) + size_t(j) * r.outRowBytes + size_t(i) * r.planes;
+            out.insert(out.end(), px, px + 3);
+        }
+    return out;
+}
+
+struct PictureCase {
+    const char* name;
+    int zoom;  // 0: the fit
+    int blur, choke, method, showMatte;
+    bool selection;                                  // an area away from the image's origin
+    std::optional<std::pair<int, int>> background;  // the clipboard picture's size
+};
+
+class PreviewPictureTest : public ::testing::TestWithParam<PictureCase> {
+protected:
+    void TearDown() override { platform::ClearClipboard(); }
+};
+
+TEST_P(PreviewPictureTest, IsTheReducedAreaKeyedByThePlainReferences) {
+    const PictureCase& c = GetParam();
+    PreparedRun run(260, 180, 4, Layer(260, 180));
+    if (c.selection) run.Select(17, 9, 247, 171);
+    ParameterRecord& p = run.parameters();
+    p.ScreenColor = 1;
+    p.MatteBlur = uint8_t(c.blur);
+    p.MatteChoke = c.choke;
+    p.OutputMethod = uint8_t(c.method);
+    p.ShowMatte = uint8_t(c.showMatte);
+    p.Gamma = 30;
+    if (c.background) {
+        const std::vector<uint8_t> dib = test::MakeDib(test::DibLayout{c.background->first, c.background->second}, Backdrop);
+        platform::SetClipboardDib(dib.data(), dib.size());
+    }
+    SetPreviewRect(kPane);
+    FitPreviewZoom(&run.state);
+    p.PreviewZoom = int8_t(c.zoom != 0 ? c.zoom : p.FitZoom);
+    ASSERT_TRUE(CaptureImage(&run.state));
+    BuildMatteTable(&run.state);
+    LayOutPreview(&run.state);
+    ASSERT_EQ(run.state.result, noErr);
+    RenderPreview(&run.state);
+    const bool under = c.method == 5 && !c.showMatte && c.background;
+    EXPECT_TRUE(RenderedPicture(run) == ExpectedPicture(run, under ? *c.background : std::pair{0, 0}));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, PreviewPictureTest,
+    ::testing::Values(PictureCase{"FullSize", 1, 0, 0, 0, 0, false, {}},
+                      PictureCase{"Half", -2, 0, 0, 0, 0, false, {}},
+                      PictureCase{"Third", -3, 0, 0, 1, 0, true, {}},
+                      PictureCase{"FitWithBlurAndChoke", 0, 6, -4, 3, 0, false, {}},
+                      PictureCase{"ShowMatteWithBlur", -2, 8, 3, 0, 1, true, {}},
+                      PictureCase{"OverTheClipboard", -2, 4, -2, 5, 0, true, std::pair{230, 162}},
+                      PictureCase{"OverASmallerPicture", 1, 2, 0, 5, 0, false, std::pair{90, 60}},
+                      PictureCase{"ShowMatteIgnoresTheClipboard", -3, 0, 0, 5, 1, false, std::pair{260, 180}}),
+    test::kCaseName);
+
+// The fit zoom and the window: the whole area at the most reduced zoom, a
+// smaller one at full size in a display of its own size, and reductions
+// beyond a signed byte held at 1 : 128 with the window inside the area.
+struct FitCase {
+    int width, height;
+    int fit;
+    int displayWidth, displayHeight;
+};
+
+class FitZoomTest : public ::testing::TestWithParam<FitCase> {};
+
+TEST_P(FitZoomTest, ChoosesTheFitAndKeepsTheWindowInsideTheArea) {
+    const FitCase& c = GetParam();
+    PreparedRun run(c.width, c.height, 3, {});
+    SetPreviewRect(kPane);
+    FitPreviewZoom(&run.state);
+    EXPECT_EQ(run.parameters().FitZoom, c.fit);
+    run.parameters().PreviewZoom = run.parameters().FitZoom;
+    LayOutPreview(&run.state);
+    const Rect& d = run.state.previewRect;
+    EXPECT_EQ(d.right - d.left, c.displayWidth);
+    EXPECT_EQ(d.bottom - d.top, c.displayHeight);
+    const Rect& in = run.host.record().inRect;
+    const int n = c.fit <= 0 ? -c.fit : 1;
+    EXPECT_TRUE(in.left >= 0 && in.top >= 0 && in.right * n <= c.width + n - 1 && in.bottom * n <= c.height + n - 1);
+    if (c.fit == 1) {
+        EXPECT_TRUE(run.state.previewCenterX == -1 && run.state.previewCenterY == -1);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Areas, FitZoomTest,
+                         ::testing::Values(FitCase{1000, 600, -10, 100, 60}, FitCase{1001, 600, -11, 91, 55},
+                                           FitCase{80, 60, 1, 80, 60}, FitCase{30000, 40, -128, 100, 0},
+                                           FitCase{300, 31000, -128, 2, 100}));
+
+// Panning past an edge: the window starts at the area's left edge, or ends at
+// its right edge.
+TEST(PreviewLayoutTest, APanPastEitherEdgeIsHeldInsideTheArea) {
+    PreparedRun run(300, 200, 3, {});
+    SetPreviewRect(kPane);
+    run.parameters().PreviewZoom = 1;
+    const struct {
+        int asked, center, left;
+    } cases[] = {{10, 50, 0}, {-1, 150, 100}, {299, 250, 200}, {1000, 250, 200}};
+    for (const auto& c : cases) {
+        run.state.previewCenterX = c.asked;
+        LayOutPreview(&run.state);
+        EXPECT_EQ(run.state.previewCenterX, c.center) << c.asked;
+        EXPECT_EQ(run.host.record().inRect.left, c.left) << c.asked;
+        EXPECT_EQ(run.host.record().inRect.right, c.left + 100) << c.asked;
+    }
+}
+
+// The blur and the choke shrink with the zoom, truncating: a blur of 3 at
+// 1 : 4 vanishes; a choke of -5 at 1 : 2 chokes by -2.
+TEST(PreviewLayoutTest, BlurAndChokeScaleWithTheZoom) {
+    PreparedRun run(260, 180, 4, Layer(260, 180));
+    SetPreviewRect(kPane);
+    ASSERT_TRUE(CaptureImage(&run.state));
+    auto picture = [&](int zoom, int blur, int choke) {
+        run.parameters().PreviewZoom = int8_t(zoom);
+        run.parameters().MatteBlur = uint8_t(blur);
+        run.parameters().MatteChoke = choke;
+        run.parameters().ShowMatte = 1;
+        BuildMatteTable(&run.state);
+        LayOutPreview(&run.state);
+        RenderPreview(&run.state);
+        return RenderedPicture(run);
+    };
+    EXPECT_TRUE(picture(-4, 3, 0) == picture(-4, 0, 0));
+    EXPECT_TRUE(picture(-2, 0, -5) == picture(-2, 0, -4));
+    EXPECT_FALSE(picture(-2, 0, -5) == picture(-2, 0, -6));
+}
+
+// After a request the host refused, nothing it delivered before is touched.
+TEST(PreviewLayoutTest, AfterAFailedRequestTheRenderTouchesNoBuffer) {
+    PreparedRun run(260, 180, 4, Layer(260, 180));
+    SetPreviewRect(kPane);
+    run.parameters().PreviewZoom = -2;
+    ASSERT_TRUE(CaptureImage(&run.state));
+    BuildMatteTable(&run.state);
+    LayOutPreview(&run.state);
+    RenderPreview(&run.state);
+    const std::vector<uint8_t> before = RenderedPicture(run);
+    run.host.failAtCall = int(run.host.advanceRequests.size());
+    run.host.failResult = -108;
+    run.parameters().ShowMatte = 1;
+    LayOutPreview(&run.state);
+    EXPECT_EQ(run.state.result, -108);
+    RenderPreview(&run.state);
+    CopySourceToPreview(&run.state);
+    EXPECT_TRUE(RenderedPicture(run) == before);
+}
+
+}  // namespace
+}  // namespace tav
