@@ -17,7 +17,7 @@
 namespace tav::platform {
 namespace {
 
-constexpr uint8_t kFaceGrey = 192;  // the dialog's background
+constexpr uint8_t kUnpainted = 255;  // the client area before the dialog paints
 constexpr int kFrameWidth = 3;      // the window's border, each side
 constexpr int kCaptionHeight = 22;
 
@@ -191,7 +191,7 @@ intptr_t RunModalDialog(const char* name, WindowHandle, DialogProc proc, intptr_
     const PixelRect client = ToPixels(PixelRect{0, 0, TAV_DIALOG_WIDTH, TAV_DIALOG_HEIGHT});
     d.clientWidth = client.right;
     d.clientHeight = client.bottom;
-    d.surface.assign(size_t(d.clientWidth) * d.clientHeight * 3, kFaceGrey);
+    d.surface.assign(size_t(d.clientWidth) * d.clientHeight * 3, kUnpainted);
     const PixelRect origin = ToPixels(PixelRect{TAV_DIALOG_X, TAV_DIALOG_Y, TAV_DIALOG_X, TAV_DIALOG_Y});
     d.screen = PixelRect{origin.left, origin.top, origin.left + d.clientWidth + 2 * kFrameWidth,
                          origin.top + d.clientHeight + kCaptionHeight + 2 * kFrameWidth};
