@@ -19,6 +19,13 @@ KeyRange ScanKeyRange(const uint8_t* pixel, int64_t count, bool green) {
         least = v < least ? v : least;
         most = v > most ? v : most;
     }
+    return KeyRangeOf(least, most);
+}
+
+KeyRange KeyRangeOf(int32_t least, int32_t most) {
+    if (least > most) return kNoKeyRange;
+    // The raw matte value falls as the numerator rises (the halving truncates
+    // toward zero and the clamp keeps the order).
     return KeyRange{255 - Clamp255(most / 2), 255 - Clamp255(least / 2)};
 }
 

@@ -18,6 +18,10 @@ constexpr KeyRange kNoKeyRange{255, 0};
 // blue) screen.
 KeyRange ScanKeyRange(const uint8_t* rgb, int64_t count, bool green);
 
+// The key range of pixels whose screen key numerators 2S - O - R lie in
+// [least, most] (least > most: no pixels).
+KeyRange KeyRangeOf(int32_t least, int32_t most);
+
 // The table for the given settings and key range (lo, hi are used only with
 // dynamic range on).
 void ComputeMatteTable(int32_t table[256], int forceBlack, int forceWhite, int gamma,

@@ -1,6 +1,7 @@
 #include "host/capture.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstdint>
 #include <cstring>
 
@@ -67,6 +68,40 @@ void CopyTile(PluginState* state) {
     }
 }
 
+// Adds the tile just copied to the capture's statistics, while its pixels
+// are still in the cache.
+void GatherTileStatistics(PluginState* state) {
+    const FilterRecord* record = state->filterRecord;
+    const Rect& in = record->inRect;
+    const Rect& area = record->filterRect;
+    CaptureStatistics& s = state->captured;
+    const int columns = in.right - in.left;
+    uint64_t green = 0, blue = 0;
+    int32_t leastGreen = s.leastGreenKey, mostGreen = s.mostGreenKey;
+    int32_t leastBlue = s.leastBlueKey, mostBlue = s.mostBlueKey;
+    for (int y = in.top; y < in.bottom; ++y) {
+        const uint8_t* p =
+            state->sourceImage + 3 * ((int64_t(y) - area.top) * state->width + (in.left - area.left));
+        uint32_t rowGreen = 0, rowBlue = 0;
+        for (int x = 0; x < columns; ++x, p += 3) {
+            const int32_t r = p[0], g = p[1], b = p[2];
+            rowGreen += uint32_t(g);
+            rowBlue += uint32_t(b);
+            const int32_t greenKey = 2 * g - b - r, blueKey = 2 * b - g - r;
+            leastGreen = std::min(leastGreen, greenKey);
+            mostGreen = std::max(mostGreen, greenKey);
+            leastBlue = std::min(leastBlue, blueKey);
+            mostBlue = std::max(mostBlue, blueKey);
+        }
+        green += rowGreen;
+        blue += rowBlue;
+    }
+    s.greenSum += green;
+    s.blueSum += blue;
+    s.leastGreenKey = leastGreen, s.mostGreenKey = mostGreen;
+    s.leastBlueKey = leastBlue, s.mostBlueKey = mostBlue;
+}
+
 }  // namespace
 
 void FirstTile(PluginState* state) {
@@ -118,6 +153,7 @@ bool CaptureImage(PluginState* state) {
     if (state->sourceImage != nullptr && !state->captureIncomplete) return true;
     if (state->sourceImage == nullptr && !AllocateWorkingBuffers(state)) return false;
     FilterRecord* record = state->filterRecord;
+    state->captured = CaptureStatistics{0, 0, INT32_MAX, INT32_MIN, INT32_MAX, INT32_MIN};
     if (state->width > 0 && state->height > 0) {
         FirstTile(state);
         do {
@@ -127,6 +163,7 @@ bool CaptureImage(PluginState* state) {
                 return false;
             }
             CopyTile(state);
+            GatherTileStatistics(state);
         } while (NextTile(state));
     }
     state->captureIncomplete = 0;
@@ -185,8 +222,8 @@ int ScreenColorOf(const uint8_t* p, int64_t count, int stride) {
 
 int DetectScreenColor(PluginState* state) {
     if (!CaptureImage(state)) return 0;
-    const int64_t count = int64_t(std::max(state->width, 0)) * std::max(state->height, 0);
-    return ScreenColorOf(state->sourceImage, count, 3);
+    // The capture added the bytes up as it copied them.
+    return state->captured.blueSum < state->captured.greenSum ? 1 : 0;
 }
 
 }  // namespace tav

@@ -47,8 +47,10 @@ void BuildMatteTable(PluginState* state) {
     const ParameterRecord* p = GetParameters(state->filterRecord);
     if (p == nullptr) return;
     if (p->DynamicRange && !state->keyRangeScanned && state->sourceImage != nullptr && !state->captureIncomplete) {
-        const int64_t count = int64_t(std::max(state->width, 0)) * std::max(state->height, 0);
-        state->keyRange = ScanKeyRange(state->sourceImage, count, p->ScreenColor != 0);
+        // The capture measured the extremes as it copied the image.
+        const CaptureStatistics& c = state->captured;
+        state->keyRange = p->ScreenColor != 0 ? KeyRangeOf(c.leastGreenKey, c.mostGreenKey)
+                                              : KeyRangeOf(c.leastBlueKey, c.mostBlueKey);
         state->keyRangeScanned = 1;
     }
     const KeyRange range = state->keyRangeScanned ? state->keyRange : kNoKeyRange;

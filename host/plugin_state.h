@@ -12,6 +12,16 @@
 
 namespace tav {
 
+// What the capture learns of the image while it copies it: the sums of its
+// green and blue bytes (the screen colour follows from them) and, for either
+// screen colour, the extremes of the screen key's numerator 2S - O - R (the
+// key range follows from them).
+struct CaptureStatistics {
+    uint64_t greenSum, blueSum;
+    int32_t leastGreenKey, mostGreenKey;
+    int32_t leastBlueKey, mostBlueKey;
+};
+
 struct PluginState {
     int16_t result;
     Rect previewRect;
@@ -52,6 +62,7 @@ struct PluginState {
     // capture: sourceImage is only partly filled, no worker uses it, and the
     // next capture reads the host again.
     int32_t captureIncomplete;
+    CaptureStatistics captured;  // valid once a capture is complete
 };
 
 // Sets the values every run starts from.

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <climits>
 #include <cstdint>
 #include <iterator>
 #include <string>
@@ -55,6 +56,20 @@ protected:
         StoreShared(state_.worker.reportProgress, int32_t(1));
         log_.job = &state_.worker;
         g_log = &log_;
+        Captured();
+    }
+    // What a capture of the scene learns while it copies it: the screen
+    // keys' numerators at their extremes.
+    void Captured() {
+        CaptureStatistics& c = state_.captured;
+        c = CaptureStatistics{0, 0, INT32_MAX, INT32_MIN, INT32_MAX, INT32_MIN};
+        const std::vector<uint8_t>& rgb = scene_.rgb;
+        for (size_t i = 0; i < rgb.size(); i += 3) {
+            const int r = rgb[i], g = rgb[i + 1], b = rgb[i + 2];
+            c.greenSum += g, c.blueSum += b;
+            c.leastGreenKey = std::min(c.leastGreenKey, 2 * g - b - r), c.mostGreenKey = std::max(c.mostGreenKey, 2 * g - b - r);
+            c.leastBlueKey = std::min(c.leastBlueKey, 2 * b - g - r), c.mostBlueKey = std::max(c.mostBlueKey, 2 * b - g - r);
+        }
     }
     ~MatteRunTest() override {
         StopWorker(&state_);
@@ -86,6 +101,7 @@ TEST_F(MatteRunTest, TheKeyRangeIsScannedOncePerRunEvenWhenDynamicRangeToggles) 
         rgb[i] = rgb[i + 2] = left ? 60 : 0;
         rgb[i + 1] = left ? 115 : 195;
     }
+    Captured();
     parameters().DynamicRange = 1;
     BuildMatteTable(&state_);
     EXPECT_EQ(state_.keyRangeScanned, 1);
@@ -94,6 +110,7 @@ TEST_F(MatteRunTest, TheKeyRangeIsScannedOncePerRunEvenWhenDynamicRangeToggles) 
     EXPECT_EQ(Table(), Plain(0, 0, 0, true, {60, 200}));
 
     std::fill(rgb.begin(), rgb.end(), uint8_t(128));  // would scan as 255..255
+    Captured();
     parameters().DynamicRange = 0;
     BuildMatteTable(&state_);
     EXPECT_EQ(Table(), Plain(0, 0, 0, false, kNoKeyRange));

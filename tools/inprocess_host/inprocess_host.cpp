@@ -227,32 +227,43 @@ bool InProcessHost::FillReduced(std::vector<uint8_t>& buffer, const Rect& rect, 
                                 int16_t padding, int32_t rowBytes) {
     // Reduced pixel (rx, ry) is the average of the image's block
     // [rx * rate, rx * rate + rate) x [ry * rate, ry * rate + rate), cut at the
-    // image's edges; one wholly outside the image is padded.
+    // image's edges; one wholly outside the image is padded. The image's rows
+    // are read once, in order, for each reduced row.
     const int reducedWidth = (width_ + rate - 1) / rate, reducedHeight = (height_ + rate - 1) / rate;
     const int w = std::max(0, rect.right - rect.left), h = std::max(0, rect.bottom - rect.top);
+    const bool outside = rect.left < 0 || rect.top < 0 || rect.right > reducedWidth || rect.bottom > reducedHeight;
+    if (outside && padding == plugInPadError) return false;
+    std::vector<uint64_t> sums(size_t(reducedWidth) * planes_);
     for (int y = 0; y < h; ++y) {
+        int ry = rect.top + y;
+        const bool rowOutside = ry < 0 || ry >= reducedHeight;
+        if (rowOutside && padding != plugInPadReplicate) {
+            if (padding >= 0) std::memset(&buffer[size_t(y) * rowBytes], padding & 0xFF, size_t(w) * n);
+            continue;
+        }
+        ry = std::clamp(ry, 0, reducedHeight - 1);
+        const int y0 = ry * rate, y1 = std::min(y0 + rate, height_);
+        std::fill(sums.begin(), sums.end(), 0);
+        for (int sy = y0; sy < y1; ++sy) {
+            const uint8_t* row = &image_[size_t(sy) * width_ * planes_];
+            for (int sx = 0; sx < width_; ++sx)
+                for (int p = 0; p < planes_; ++p) sums[size_t(sx / rate) * planes_ + p] += row[size_t(sx) * planes_ + p];
+        }
         for (int x = 0; x < w; ++x) {
-            int rx = rect.left + x, ry = rect.top + y;
+            int rx = rect.left + x;
             uint8_t* dst = &buffer[size_t(y) * rowBytes + size_t(x) * n];
-            if (rx < 0 || ry < 0 || rx >= reducedWidth || ry >= reducedHeight) {
-                if (padding == plugInPadError) return false;
+            if (rx < 0 || rx >= reducedWidth) {
                 if (padding != plugInPadReplicate) {
                     if (padding >= 0) std::memset(dst, padding & 0xFF, size_t(n));
                     continue;
                 }
                 rx = std::clamp(rx, 0, reducedWidth - 1);
-                ry = std::clamp(ry, 0, reducedHeight - 1);
             }
             const int x0 = rx * rate, x1 = std::min(x0 + rate, width_);
-            const int y0 = ry * rate, y1 = std::min(y0 + rate, height_);
-            const int64_t count = int64_t(x1 - x0) * (y1 - y0);
-            for (int p = 0; p < n; ++p) {
-                if (lo + p >= planes_) continue;
-                int64_t sum = 0;
-                for (int sy = y0; sy < y1; ++sy)
-                    for (int sx = x0; sx < x1; ++sx) sum += image_[(size_t(sy) * width_ + sx) * planes_ + lo + p];
-                dst[p] = uint8_t((2 * sum + count) / (2 * count));  // halves round up
-            }
+            const uint64_t count = uint64_t(x1 - x0) * uint64_t(y1 - y0);
+            for (int p = 0; p < n; ++p)
+                if (lo + p < planes_)
+                    dst[p] = uint8_t((2 * sums[size_t(rx) * planes_ + lo + p] + count) / (2 * count));  // halves up
         }
     }
     return true;
