@@ -2,6 +2,8 @@
 // the selection, its content bounds and the screen colour it shows.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <climits>
 #include <cstring>
 #include <vector>
 
@@ -64,6 +66,21 @@ TEST(CaptureTest, CopiesTheSelectionAsPackedRgb) {
         EXPECT_EQ(std::vector<uint8_t>(run.state.sourceImage, run.state.sourceImage + expected.size()), expected);
         EXPECT_EQ(run.host.advanceRequests.size(), 6u);
         EXPECT_EQ(run.host.advanceRequests[0].inHiPlane, planes - 1);
+        // The statistics gathered on the way, against the copy read plainly.
+        CaptureStatistics want{0, 0, INT32_MAX, INT32_MIN, INT32_MAX, INT32_MIN};
+        for (size_t i = 0; i < expected.size(); i += 3) {
+            const int r = expected[i], g = expected[i + 1], b = expected[i + 2];
+            want.greenSum += g, want.blueSum += b;
+            want.leastGreenKey = std::min(want.leastGreenKey, 2 * g - b - r);
+            want.mostGreenKey = std::max(want.mostGreenKey, 2 * g - b - r);
+            want.leastBlueKey = std::min(want.leastBlueKey, 2 * b - g - r);
+            want.mostBlueKey = std::max(want.mostBlueKey, 2 * b - g - r);
+        }
+        const CaptureStatistics& got = run.state.captured;
+        EXPECT_EQ(std::vector<int64_t>({int64_t(got.greenSum), int64_t(got.blueSum), got.leastGreenKey,
+                                        got.mostGreenKey, got.leastBlueKey, got.mostBlueKey}),
+                  std::vector<int64_t>({int64_t(want.greenSum), int64_t(want.blueSum), want.leastGreenKey,
+                                        want.mostGreenKey, want.leastBlueKey, want.mostBlueKey}));
     }
 }
 
