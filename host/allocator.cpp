@@ -76,6 +76,10 @@ int BufferSlotIndex(const BufferSlot* slot) {
     return slot == nullptr ? -1 : int(slot - g_slots);
 }
 
+void PrefaultLargeBuffer(void* address) {
+    if (const BufferSlot* slot = FindBufferSlot(address)) platform::PrefaultView(slot->view, slot->mapping);
+}
+
 void FreeLargeBuffer(void* address) {
     if (address == nullptr) return;
     if (BufferSlot* slot = FindBufferSlot(address)) {

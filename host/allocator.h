@@ -25,6 +25,9 @@ struct BufferSlot {
 void* AllocLargeBuffer(uint64_t size);
 // The slot whose view is at `address`, or null.
 BufferSlot* FindBufferSlot(const void* address);
+// A hint that every byte of the block is about to be written (see
+// platform::PrefaultView); small blocks and null are ignored.
+void PrefaultLargeBuffer(void* address);
 // Releases a block of either kind; null is ignored.
 void FreeLargeBuffer(void* address);
 // Index of `slot` in the table (for tests and diagnostics).

@@ -169,7 +169,10 @@ bool NextTile(PluginState* state) {
 
 bool CaptureImage(PluginState* state) {
     if (state->sourceImage != nullptr && !state->captureIncomplete) return true;
-    if (state->sourceImage == nullptr && !AllocateWorkingBuffers(state)) return false;
+    if (state->sourceImage == nullptr) {
+        if (!AllocateWorkingBuffers(state)) return false;
+        PrefaultLargeBuffer(state->sourceImage);
+    }
     FilterRecord* record = state->filterRecord;
     state->captured = CaptureStatistics{0, 0, INT32_MAX, INT32_MIN, INT32_MAX, INT32_MIN};
     if (state->width > 0 && state->height > 0) {
@@ -187,6 +190,12 @@ bool CaptureImage(PluginState* state) {
     state->captureIncomplete = 0;
     ComputeContentBounds(state);
     return true;
+}
+
+void PrefaultWorkerBuffers(PluginState* state) {
+    PrefaultLargeBuffer(state->foregroundImage);
+    PrefaultLargeBuffer(state->rawMatte);
+    PrefaultLargeBuffer(state->finalMatte);
 }
 
 void ComputeContentBounds(PluginState* state) {

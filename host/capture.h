@@ -21,6 +21,11 @@ bool NextTile(PluginState* state);
 // or the host refuses a tile.
 bool CaptureImage(PluginState* state);
 
+// Brings in the pages of the worker's three output buffers ahead of the run
+// that writes all of them. The dialog leaves them to fault in on the worker's
+// thread, so that it opens sooner.
+void PrefaultWorkerBuffers(PluginState* state);
+
 // The smallest rectangle (image coordinates, right and bottom exclusive)
 // holding every pixel of sourceImage that is not pure white.
 void ComputeContentBounds(PluginState* state);

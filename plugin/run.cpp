@@ -38,6 +38,7 @@ void PrepareDirectPath(PluginState* state) {
         state->result = state->captureIncomplete != 0 ? int16_t(state->captureIncomplete) : int16_t(memFullErr);
         return;
     }
+    PrefaultWorkerBuffers(state);
     BuildMatteTable(state);
 }
 

@@ -207,13 +207,16 @@ void* MapWholeView(MappingHandle handle) {
         RecordError(g_folderName, errno);
         return nullptr;
     }
-    // Every byte of a working buffer gets written: ask for large pages, then
-    // fault the whole view in with one call rather than one page at a time.
-    // Kernels without either advice ignore it and fault pages in as they are
-    // touched.
+    // Every byte of a working buffer gets written: large pages where the
+    // kernel has them (ignored where it does not).
     madvise(view, file->size, MADV_HUGEPAGE);
-    madvise(view, file->size, MADV_POPULATE_WRITE);
     return view;
+}
+
+void PrefaultView(void* view, MappingHandle handle) {
+    if (view == nullptr || handle == kNoMapping) return;
+    // Kernels without the advice fault pages in as they are touched.
+    madvise(view, reinterpret_cast<Mapping*>(handle)->size, MADV_POPULATE_WRITE);
 }
 
 void UnmapView(void* view, MappingHandle handle) {

@@ -75,6 +75,9 @@ void UnmapView(void* view, MappingHandle) {
     if (view) UnmapViewOfFile(view);
 }
 
+// The system commits a view's pages as they are first written.
+void PrefaultView(void*, MappingHandle) {}
+
 bool FileExists(const char* path) { return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES; }
 
 const char* LastTempFileError() { return g_lastError; }
