@@ -4,6 +4,13 @@
 // name. A file is unlinked the moment it is created, with the signals that
 // end a process held back meanwhile: the open descriptor and the mapping keep
 // the pages, and no name is left behind however the process ends.
+//
+// Fresh memory is dear on first touch (page faults, large-page compaction,
+// the file system's block reservation), and a process that keys one image
+// after another asks for the same buffers every run. So a released view of a
+// large buffer is not given back at once: the last few are kept, still mapped
+// and still backed by their unlinked files, and handed to the next request of
+// the same size. They hold no name on disk and go with the process.
 #include "platform/file_mapping.h"
 
 #include <fcntl.h>
@@ -31,7 +38,52 @@ namespace {
 struct Mapping {
     int fd;
     size_t size;
+    void* view;  // the mapped view, or null
 };
+
+// Released views kept for reuse: at most this many, and never more bytes
+// than this in all (the four working buffers of a 6000 x 4000 run come to
+// about 190 MB).
+constexpr int kKeptViews = 4;
+constexpr size_t kKeptBytes = size_t(1) << 30;
+
+struct KeptView {
+    int fd;
+    size_t size;
+    void* view;
+};
+
+std::mutex g_keptLock;
+KeptView g_kept[kKeptViews];  // the first g_keptCount, the newest first
+int g_keptCount = 0;
+
+// Gives the newest kept view of exactly `size` bytes to `file`, closing the
+// descriptor it had. When none fits the run evidently differs from the last,
+// and every kept view is let go before new memory is taken: a process never
+// holds more than one run's buffers besides those in use.
+bool TakeKeptView(Mapping* file, size_t size) {
+    std::lock_guard<std::mutex> lock(g_keptLock);
+    for (int i = 0; i < g_keptCount; ++i) {
+        if (g_kept[i].size != size) continue;
+        close(file->fd);
+        file->fd = g_kept[i].fd;
+        file->size = size;
+        file->view = g_kept[i].view;
+        for (int j = i + 1; j < g_keptCount; ++j) g_kept[j - 1] = g_kept[j];
+        --g_keptCount;
+        return true;
+    }
+    for (int i = 0; i < g_keptCount; ++i) {
+        munmap(g_kept[i].view, g_kept[i].size);
+        close(g_kept[i].fd);
+    }
+    g_keptCount = 0;
+    return false;
+}
+
+// Keeps a released view (the newest first), letting the oldest go when the
+// count or the bytes would pass their caps. False when the view is not kept.
+bool KeepView(const Mapping& file);
 
 // The private folder, written once before `g_folderFd` is published; read by
 // DiscardTempFilesNow, possibly from a signal handler.
@@ -115,7 +167,7 @@ bool MakeTempFileName(const char* folder, const char* prefix, unsigned unique, c
 }
 
 FileHandle CreateTempFile(const char* path) {
-    auto* file = new (std::nothrow) Mapping{-1, 0};
+    auto* file = new (std::nothrow) Mapping{-1, 0, nullptr};
     if (file == nullptr) {
         RecordError(path, ENOMEM);
         return kNoFile;
@@ -136,7 +188,11 @@ FileHandle CreateTempFile(const char* path) {
 void CloseTempFile(FileHandle handle) {
     if (handle == kNoFile) return;
     auto* file = reinterpret_cast<Mapping*>(handle);
-    close(file->fd);
+    // A view released by UnmapView is still mapped: kept, or let go now.
+    if (file->view == nullptr || !KeepView(*file)) {
+        if (file->view != nullptr) munmap(file->view, file->size);
+        close(file->fd);
+    }
     delete file;
 }
 
@@ -145,6 +201,7 @@ MappingHandle CreateMapping(FileHandle handle, uint64_t size) {
         size > uint64_t(std::numeric_limits<off_t>::max()))
         return kNoMapping;
     auto* file = reinterpret_cast<Mapping*>(handle);
+    if (file->view == nullptr && TakeKeptView(file, size_t(size))) return handle;
     // Reserve the blocks now: a sparse file on a full disk would fail later,
     // at a page fault in the middle of keying, and end the host. Reserved
     // blocks are also cheaper to fault in.
@@ -202,6 +259,7 @@ void* MapAligned(int fd, size_t size) {
 void* MapWholeView(MappingHandle handle) {
     if (handle == kNoMapping) return nullptr;
     auto* file = reinterpret_cast<Mapping*>(handle);
+    if (file->view != nullptr) return file->view;  // a kept view, still mapped
     void* view = MapAligned(file->fd, file->size);
     if (view == MAP_FAILED) {
         RecordError(g_folderName, errno);
@@ -210,6 +268,7 @@ void* MapWholeView(MappingHandle handle) {
     // Every byte of a working buffer gets written: large pages where the
     // kernel has them (ignored where it does not).
     madvise(view, file->size, MADV_HUGEPAGE);
+    file->view = view;
     return view;
 }
 
@@ -219,10 +278,37 @@ void PrefaultView(void* view, MappingHandle handle) {
     madvise(view, reinterpret_cast<Mapping*>(handle)->size, MADV_POPULATE_WRITE);
 }
 
+// The view stays mapped until its file is closed, which keeps it for reuse
+// or unmaps it. A view of another address is unmapped at once.
 void UnmapView(void* view, MappingHandle handle) {
     if (view == nullptr || handle == kNoMapping) return;
-    munmap(view, reinterpret_cast<Mapping*>(handle)->size);
+    auto* file = reinterpret_cast<Mapping*>(handle);
+    if (view == file->view) return;
+    munmap(view, file->size);
 }
+
+namespace {
+
+// Small views are cheap to make again: only buffers that large pages back
+// are kept.
+bool KeepView(const Mapping& file) {
+    if (file.size < kLargePage || file.size > kKeptBytes) return false;
+    std::lock_guard<std::mutex> lock(g_keptLock);
+    size_t bytes = file.size;
+    int count = 0;
+    while (count < g_keptCount && count + 1 < kKeptViews && bytes + g_kept[count].size <= kKeptBytes)
+        bytes += g_kept[count++].size;
+    for (int i = count; i < g_keptCount; ++i) {
+        munmap(g_kept[i].view, g_kept[i].size);
+        close(g_kept[i].fd);
+    }
+    for (int i = count; i > 0; --i) g_kept[i] = g_kept[i - 1];
+    g_kept[0] = KeptView{file.fd, file.size, file.view};
+    g_keptCount = count + 1;
+    return true;
+}
+
+}  // namespace
 
 bool FileExists(const char* path) {
     struct stat st;

@@ -1,0 +1,109 @@
+// The POSIX file mappings behind the large working buffers: released views of
+// large buffers are kept for the next request of the same size, within caps,
+// and let go when a request shows the next run differs.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <fstream>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/file_mapping.h"
+
+namespace tav::platform {
+namespace {
+
+constexpr size_t kMiB = size_t(1) << 20;
+
+struct View {
+    FileHandle file;
+    MappingHandle mapping;
+    void* address;
+};
+
+std::string Folder() {
+    char folder[kMaxPath];
+    return GetTempFolder(folder, sizeof folder) ? std::string(folder) : std::string();
+}
+
+View Make(size_t size) {
+    static unsigned unique = 0x700;
+    char path[kMaxPath];
+    if (!MakeTempFileName(Folder().c_str(), "map", ++unique, path)) return {kNoFile, kNoMapping, nullptr};
+    View v{CreateTempFile(path), kNoMapping, nullptr};
+    v.mapping = CreateMapping(v.file, size);
+    v.address = MapWholeView(v.mapping);
+    return v;
+}
+
+void Release(const View& v) {
+    UnmapView(v.address, v.mapping);
+    CloseMapping(v.mapping);
+    CloseTempFile(v.file);
+}
+
+// How many views of this process's temporary files are mapped now.
+int MappedViews() {
+    const std::string folder = Folder();
+    std::ifstream maps("/proc/self/maps");
+    int count = 0;
+    for (std::string line; std::getline(maps, line);)
+        if (line.find(folder) != std::string::npos) ++count;
+    return count;
+}
+
+std::set<void*> Addresses(const std::vector<View>& views) {
+    std::set<void*> addresses;
+    for (const View& v : views) addresses.insert(v.address);
+    return addresses;
+}
+
+TEST(PosixFileMappingTest, ReleasedLargeViewsServeTheNextRunOfTheSameSizes) {
+    ASSERT_FALSE(Folder().empty());
+    Release(Make(kMiB));  // a request no kept view fits lets them all go
+    const int before = MappedViews();
+    // A run's buffers: two of one size, two of another.
+    const size_t sizes[] = {12 * kMiB, 12 * kMiB, 4 * kMiB, 4 * kMiB};
+    std::vector<View> run;
+    for (size_t size : sizes) run.push_back(Make(size));
+    for (size_t i = 0; i < run.size(); ++i) {
+        ASSERT_NE(run[i].address, nullptr);
+        std::memset(run[i].address, int(i + 1), sizes[i]);
+    }
+    const std::set<void*> first = Addresses(run);
+    for (const View& v : run) Release(v);
+    EXPECT_EQ(MappedViews(), before + 4);  // kept, not unlinked files on disk
+
+    std::vector<View> again;
+    for (size_t size : sizes) again.push_back(Make(size));
+    EXPECT_EQ(Addresses(again), first);
+    EXPECT_EQ(Addresses(again).size(), 4u);  // two live views never share
+    for (size_t i = 0; i < again.size(); ++i) {
+        // Each is whole and writable to its end, and its own.
+        auto* bytes = static_cast<uint8_t*>(again[i].address);
+        bytes[sizes[i] - 1] = uint8_t(0x40 + i);
+    }
+    for (size_t i = 0; i < again.size(); ++i)
+        EXPECT_EQ(static_cast<uint8_t*>(again[i].address)[sizes[i] - 1], 0x40 + i);
+    for (const View& v : again) Release(v);
+
+    // A run of other sizes: the kept views go before new memory is taken.
+    View other = Make(6 * kMiB);
+    ASSERT_NE(other.address, nullptr);
+    EXPECT_EQ(MappedViews(), before + 1);
+    Release(other);
+
+    // At most four are kept; small views are not kept at all.
+    std::vector<View> five;
+    for (int i = 0; i < 5; ++i) five.push_back(Make(6 * kMiB));
+    for (const View& v : five) Release(v);
+    EXPECT_EQ(MappedViews(), before + 4);
+    View small = Make(kMiB);
+    EXPECT_EQ(MappedViews(), before + 1);  // the miss let the others go
+    Release(small);
+    EXPECT_EQ(MappedViews(), before);
+}
+
+}  // namespace
+}  // namespace tav::platform
