@@ -1,13 +1,16 @@
 #!/usr/bin/env bash
-# Builds the Windows plug-ins (32- and 64-bit) and the Linux build, then runs
-# every test: the import checks of the Windows builds and each plug-in under
-# Wine of its bitness (when Wine is installed), then the native suite, which
+# The second set-up step (tools/setup.sh is the first). Installs what the
+# tests need when anything is missing (.ci/install: nothing is downloaded
+# when all is there), builds the Windows plug-ins (32- and 64-bit) and the
+# Linux build, then runs every test: the import checks of the Windows builds
+# and each plug-in under Wine of its bitness, then the native suite, which
 # also checks the Windows plug-ins' property lists and that both plug-ins
 # under Wine key exactly as the Linux keyer. TAVRISK_SANITIZE="address
 # thread" (or either) also runs the native suite under those sanitizers (CI
 # runs both).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+bash .ci/install
 werror=${TAVRISK_WERROR:-ON}
 jobs=${TAVRISK_JOBS:-2}
 
