@@ -6,6 +6,9 @@
 //        samplegen --raw OUTPUT.rgba WIDTH HEIGHT   the same scene as raw RGBA
 //        samplegen --to-raw IN.png OUT.rgba         any PNG or JPEG to raw RGBA
 //        samplegen --ppm-to-png IN.ppm OUT.png      a binary PPM (P6) to PNG
+//        samplegen --over checker|RRGGBB IN.png OUT.png N
+//            IN over a checkerboard or a colour, reduced N : 1 (the README's
+//            pictures)
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -91,7 +94,8 @@ int Usage() {
                  "usage: samplegen OUTPUT.png [WIDTH HEIGHT]\n"
                  "       samplegen --raw OUTPUT.rgba WIDTH HEIGHT\n"
                  "       samplegen --to-raw IN.png OUT.rgba\n"
-                 "       samplegen --ppm-to-png IN.ppm OUT.png\n");
+                 "       samplegen --ppm-to-png IN.ppm OUT.png\n"
+                 "       samplegen --over checker|RRGGBB IN.png OUT.png N\n");
     return 2;
 }
 
@@ -111,10 +115,51 @@ bool ReadPpm(const char* path, tav::cli::Image* image) {
     return true;
 }
 
+// `image` over a backdrop (a grey checkerboard of 16-pixel squares, or one
+// colour given as RRGGBB), then reduced by averaging each N x N block.
+bool ComposeOver(const char* backdrop, int n, const tav::cli::Image& image, tav::cli::Image* out) {
+    const bool checker = std::strcmp(backdrop, "checker") == 0;
+    unsigned colour = 0;
+    char* end = nullptr;
+    if (!checker) colour = unsigned(std::strtoul(backdrop, &end, 16));
+    if ((!checker && (std::strlen(backdrop) != 6 || *end != '\0')) || n < 1 || n > 64) return false;
+    out->width = image.width / n;
+    out->height = image.height / n;
+    out->rgba.assign(size_t(out->width) * out->height * 4, 255);
+    for (int y = 0; y < out->height; ++y) {
+        for (int x = 0; x < out->width; ++x) {
+            for (int c = 0; c < 3; ++c) {
+                int sum = 0;
+                for (int v = y * n; v < (y + 1) * n; ++v) {
+                    for (int u = x * n; u < (x + 1) * n; ++u) {
+                        const uint8_t* p = &image.rgba[(size_t(v) * image.width + u) * 4];
+                        const int under = checker ? (((u / 16) + (v / 16)) % 2 ? 204 : 153)
+                                                  : int((colour >> (16 - 8 * c)) & 255);
+                        sum += (p[c] * p[3] + under * (255 - p[3]) + 127) / 255;
+                    }
+                }
+                out->rgba[(size_t(y) * out->width + x) * 4 + c] = uint8_t((sum + n * n / 2) / (n * n));
+            }
+        }
+    }
+    return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     std::string error;
+    if (argc == 6 && std::strcmp(argv[1], "--over") == 0) {
+        tav::cli::Image image, picture;
+        if (!tav::cli::ReadImage(argv[3], {}, &image, &error)) {
+            std::fprintf(stderr, "samplegen: %s: %s\n", argv[3], error.c_str());
+            return 1;
+        }
+        if (!ComposeOver(argv[2], std::atoi(argv[5]), image, &picture)) return Usage();
+        if (tav::cli::WritePng(argv[4], picture, &error)) return 0;
+        std::fprintf(stderr, "samplegen: %s: %s\n", argv[4], error.c_str());
+        return 1;
+    }
     if (argc == 4 && std::strcmp(argv[1], "--ppm-to-png") == 0) {
         tav::cli::Image image;
         if (!ReadPpm(argv[2], &image)) {
