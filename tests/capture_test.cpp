@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <climits>
 #include <cstring>
 #include <vector>
 
@@ -67,34 +66,12 @@ TEST(CaptureTest, CopiesTheSelectionAsPackedRgb) {
         EXPECT_EQ(run.host.advanceRequests.size(), 6u);
         EXPECT_EQ(run.host.advanceRequests[0].inHiPlane, planes - 1);
         // The statistics gathered on the way, against the copy read plainly.
-        CaptureStatistics want{0, 0, INT32_MAX, INT32_MIN, INT32_MAX, INT32_MIN};
-        for (size_t i = 0; i < expected.size(); i += 3) {
-            const int r = expected[i], g = expected[i + 1], b = expected[i + 2];
-            want.greenSum += g, want.blueSum += b;
-            want.leastGreenKey = std::min(want.leastGreenKey, 2 * g - b - r);
-            want.mostGreenKey = std::max(want.mostGreenKey, 2 * g - b - r);
-            want.leastBlueKey = std::min(want.leastBlueKey, 2 * b - g - r);
-            want.mostBlueKey = std::max(want.mostBlueKey, 2 * b - g - r);
-        }
-        const CaptureStatistics& got = run.state.captured;
-        EXPECT_EQ(std::vector<int64_t>({int64_t(got.greenSum), int64_t(got.blueSum), got.leastGreenKey,
-                                        got.mostGreenKey, got.leastBlueKey, got.mostBlueKey}),
-                  std::vector<int64_t>({int64_t(want.greenSum), int64_t(want.blueSum), want.leastGreenKey,
-                                        want.mostGreenKey, want.leastBlueKey, want.mostBlueKey}));
+        const CaptureStatistics want = test::PlainStatistics(expected);
+        EXPECT_EQ(std::memcmp(&run.state.captured, &want, sizeof want), 0);
     }
 }
 
-TEST(CaptureTest, ASecondCaptureReadsNothing) {
-    PreparedRun run(70, 70, 3, White(70, 70, 3));
-    ASSERT_TRUE(CaptureImage(&run.state));
-    EXPECT_EQ(run.host.advanceRequests.size(), 4u);
-    uint8_t* source = run.state.sourceImage;
-    ASSERT_TRUE(CaptureImage(&run.state));
-    EXPECT_EQ(run.host.advanceRequests.size(), 4u);
-    EXPECT_EQ(run.state.sourceImage, source);
-}
-
-TEST(CaptureTest, AFailedRequestLeavesTheCaptureToBeReadAgain) {
+TEST(CaptureTest, AFailedRequestLeavesTheCaptureToBeReadAgainOnceOnly) {
     PreparedRun run(100, 100, 3, test::MakeImage(100, 100, 3, [](int x, int, int) { return x; }));
     run.host.failAtCall = 2;
     run.host.failResult = -108;
@@ -105,6 +82,10 @@ TEST(CaptureTest, AFailedRequestLeavesTheCaptureToBeReadAgain) {
     ASSERT_TRUE(CaptureImage(&run.state));
     EXPECT_EQ(run.host.advanceRequests.size(), 4u);
     EXPECT_EQ(run.state.sourceImage[3 * (99 * 100 + 99)], 99);
+    uint8_t* source = run.state.sourceImage;
+    ASSERT_TRUE(CaptureImage(&run.state));  // a second capture reads nothing
+    EXPECT_EQ(run.host.advanceRequests.size(), 4u);
+    EXPECT_EQ(run.state.sourceImage, source);
 }
 
 struct BoundsCase {

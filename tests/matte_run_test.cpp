@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <climits>
 #include <cstdint>
 #include <iterator>
 #include <string>
@@ -15,6 +14,7 @@
 #include "host/plugin_state.h"
 #include "tests/engine_helpers.h"
 #include "tests/reference.h"
+#include "tests/support.h"
 
 namespace tav {
 namespace {
@@ -58,19 +58,8 @@ protected:
         g_log = &log_;
         Captured();
     }
-    // What a capture of the scene learns while it copies it: the screen
-    // keys' numerators at their extremes.
-    void Captured() {
-        CaptureStatistics& c = state_.captured;
-        c = CaptureStatistics{0, 0, INT32_MAX, INT32_MIN, INT32_MAX, INT32_MIN};
-        const std::vector<uint8_t>& rgb = scene_.rgb;
-        for (size_t i = 0; i < rgb.size(); i += 3) {
-            const int r = rgb[i], g = rgb[i + 1], b = rgb[i + 2];
-            c.greenSum += g, c.blueSum += b;
-            c.leastGreenKey = std::min(c.leastGreenKey, 2 * g - b - r), c.mostGreenKey = std::max(c.mostGreenKey, 2 * g - b - r);
-            c.leastBlueKey = std::min(c.leastBlueKey, 2 * b - g - r), c.mostBlueKey = std::max(c.mostBlueKey, 2 * b - g - r);
-        }
-    }
+    // What a capture of the scene learns while it copies it.
+    void Captured() { state_.captured = test::PlainStatistics(scene_.rgb); }
     ~MatteRunTest() override {
         StopWorker(&state_);
         DisposeMacHandle(parameters_);
@@ -144,8 +133,7 @@ TEST_P(MatteRunCaptureTest, TheKeyRangeWaitsForTheCapturedImage) {
     state_.captureIncomplete = 0;
     BuildMatteTable(&state_);
     EXPECT_EQ(state_.keyRangeScanned, 1);
-    const KeyRange range = ScanKeyRange(scene_.rgb.data(), kWidth * kHeight, true);
-    EXPECT_EQ(Table(), Plain(0, 0, 0, true, range));
+    EXPECT_EQ(Table(), Plain(0, 0, 0, true, test::PlainKeyRange(scene_.rgb, true)));
 }
 
 INSTANTIATE_TEST_SUITE_P(Captures, MatteRunCaptureTest,

@@ -1,16 +1,16 @@
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <array>
+#include <climits>
 #include <cstdint>
 #include <ostream>
 #include <random>
 #include <string>
 #include <vector>
 
-#include "engine/keying.h"
 #include "engine/matte_table.h"
 #include "tests/reference.h"
+#include "tests/support.h"
 
 namespace tav {
 namespace {
@@ -103,51 +103,24 @@ INSTANTIATE_TEST_SUITE_P(
 
 // ---- The key range -------------------------------------------------------------
 
-struct ScanCase {
-    const char* name;
-    std::vector<uint8_t> rgb;
-    bool green;
-    KeyRange want;
-};
-
-class KeyRangeTest : public ::testing::TestWithParam<ScanCase> {};
-
-TEST_P(KeyRangeTest, IsTheSmallestAndLargestRawMatteValue) {
-    const ScanCase& c = GetParam();
-    const KeyRange got = ScanKeyRange(c.rgb.data(), int64_t(c.rgb.size() / 3), c.green);
-    EXPECT_EQ(got.minimum, c.want.minimum);
-    EXPECT_EQ(got.maximum, c.want.maximum);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Images, KeyRangeTest,
-    ::testing::Values(
-        ScanCase{"none", {}, false, kNoKeyRange},
-        // (60, 60, 115): k = 55, raw 200; (0, 0, 195): raw 60.
-        ScanCase{"twoColours", {60, 60, 115, 0, 0, 195, 60, 60, 115}, false, {60, 200}},
-        ScanCase{"greenScreen", {0, 255, 0, 60, 115, 60}, true, {0, 200}},
-        ScanCase{"blueOnGreenIsOpaque", {0, 0, 255}, true, {255, 255}},
-        // 2S - O - R of -1 and -3 halve to 0 and -1 (toward zero): raw 255
-        // both; 31 halves to 15: raw 240.
-        ScanCase{"truncatedTowardZero", {1, 0, 0, 3, 0, 0, 1, 0, 16}, false, {240, 255}},
-        ScanCase{"onePixel", {10, 20, 31}, false, {239, 239}}),
-    [](const auto& info) { return std::string(info.param.name); });
-
-TEST(KeyRangeTest, RandomImagesMatchThePixelByPixelRange) {
+// From the extremes of the screen keys' numerators that a capture gathers:
+// none for no pixels, raw 255 for numerators -1 and -3 (halved toward zero),
+// and on random images the pixel-by-pixel range.
+TEST(KeyRangeTest, FromTheScreenKeysExtremesIsTheSmallestAndLargestRawMatteValue) {
+    EXPECT_EQ(KeyRangeOf(INT32_MAX, INT32_MIN).minimum, kNoKeyRange.minimum);
+    EXPECT_EQ(KeyRangeOf(INT32_MAX, INT32_MIN).maximum, kNoKeyRange.maximum);
+    EXPECT_EQ(KeyRangeOf(-3, -1).minimum, 255);
     std::mt19937 random(77);
     for (int trial = 0; trial < 200; ++trial) {
         const bool green = trial % 2 != 0;
-        const int count = 1 + int(random() % 300);
-        std::vector<uint8_t> rgb(size_t(count) * 3);
+        std::vector<uint8_t> rgb(size_t(1 + random() % 300) * 3);
         // Narrow channel ranges in some trials keep the extremes away from 0 and 255.
         const int spread = trial % 3 == 0 ? 40 : 256, base = trial % 3 == 0 ? 100 : 0;
         for (uint8_t& v : rgb) v = uint8_t(base + int(random() % unsigned(spread)));
-        KeyRange want = kNoKeyRange;
-        for (int i = 0; i < count; ++i) {
-            const int raw = RawMatteValue(rgb[3 * i], rgb[3 * i + 1], rgb[3 * i + 2], green);
-            want = {std::min(want.minimum, raw), std::max(want.maximum, raw)};
-        }
-        const KeyRange got = ScanKeyRange(rgb.data(), count, green);
+        const CaptureStatistics c = test::PlainStatistics(rgb);
+        const KeyRange got =
+            green ? KeyRangeOf(c.leastGreenKey, c.mostGreenKey) : KeyRangeOf(c.leastBlueKey, c.mostBlueKey);
+        const KeyRange want = test::PlainKeyRange(rgb, green);
         ASSERT_TRUE(got.minimum == want.minimum && got.maximum == want.maximum)
             << "trial " << trial << ": got " << got.minimum << ".." << got.maximum << ", want " << want.minimum
             << ".." << want.maximum;
