@@ -1,8 +1,9 @@
-// The entry point (host/entry): the state block in the data word, the
+// The entry point (plugin/entry): the state block in the data word, the
 // selectors' own work, and the memory asked of the host.
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <utility>
 
 #include "host/allocator.h"
 #include "plugin/entry.h"
@@ -91,15 +92,6 @@ TEST_F(EntryTest, PrepareResetsTheRunStartValues) {
     EXPECT_EQ(state->worker.workerHandle, kNoWorker);
 }
 
-TEST_F(EntryTest, ContinueEmptiesBothRectangles) {
-    host_.record().inRect = Rect{0, 0, 64, 64};
-    host_.record().outRect = Rect{64, 0, 128, 64};
-    EXPECT_EQ(host_.Call(filterSelectorContinue), 0);
-    const Rect empty{};
-    EXPECT_EQ(std::memcmp(&host_.record().inRect, &empty, sizeof empty), 0);
-    EXPECT_EQ(std::memcmp(&host_.record().outRect, &empty, sizeof empty), 0);
-}
-
 // Four file-backed blocks, as a run that allocated them leaves the state;
 // a second finish finds nothing to free twice.
 TEST_F(EntryTest, FinishReleasesTheBuffersAndTheirFilesOnce) {
@@ -109,10 +101,8 @@ TEST_F(EntryTest, FinishReleasesTheBuffersAndTheirFilesOnce) {
         ASSERT_NE(*buffer = static_cast<uint8_t*>(AllocLargeBuffer(kFileBackedThreshold)), nullptr);
     EXPECT_EQ(host_.Call(filterSelectorFinish), 0);
     state = test::StoredState(host_);
-    EXPECT_EQ(state->sourceImage, nullptr);
-    EXPECT_EQ(state->foregroundImage, nullptr);
-    EXPECT_EQ(state->rawMatte, nullptr);
-    EXPECT_EQ(state->finalMatte, nullptr);
+    for (uint8_t* buffer : {state->sourceImage, state->foregroundImage, state->rawMatte, state->finalMatte})
+        EXPECT_EQ(buffer, nullptr);
     EXPECT_EQ(host_.Call(filterSelectorFinish), 0);
     std::vector<void*> blocks;
     for (int i = 0; i < kBufferSlotCount; ++i) {
@@ -142,16 +132,22 @@ TEST_F(EntryTest, ParametersSelectorCreatesTheDefaultsOnceAndThenOnlyArmsTheDial
     EXPECT_EQ(std::memcmp(GetParameters(&host_.record()), &before, sizeof before), 0);
 }
 
-TEST_F(EntryTest, DialogPathWithoutDisplayPixelsShowsTheHostRequirementMessage) {
-    host_.quirks.noDisplayPixels = true;
+// A host without a callback the run needs gets a message saying what the
+// plug-in needs, and no run: without advanceState none at all, without
+// displayPixels no dialog.
+TEST_F(EntryTest, HostsWithoutTheCallbacksARunNeedsAreToldAndRefused) {
     host_.Call(filterSelectorParameters);
-    host_.Call(filterSelectorPrepare);
-    EXPECT_EQ(host_.Call(filterSelectorStart), 1);
-    char text[256];
-    platform::LoadStringResource(nullptr, IDS_NEEDS_HOST, text, sizeof text);
-    ASSERT_EQ(messages_.messages().size(), 1u);
-    EXPECT_EQ(messages_.messages()[0].text, text);
-    EXPECT_EQ(GetParameters(&host_.record())->ShowDialog, 1);
+    for (const auto& [noAdvanceState, message] : {std::pair{true, IDS_NEEDS_ADVANCE_STATE}, {false, IDS_NEEDS_HOST}}) {
+        test::ClearMessages();
+        host_.quirks.noAdvanceState = noAdvanceState;
+        host_.quirks.noDisplayPixels = !noAdvanceState;
+        EXPECT_EQ(host_.RunFilter(false), 1);
+        char text[256];
+        platform::LoadStringResource(nullptr, message, text, sizeof text);
+        ASSERT_EQ(messages_.messages().size(), 1u);
+        EXPECT_EQ(messages_.messages()[0].text, text);
+        EXPECT_EQ(GetParameters(&host_.record())->ShowDialog, 1);
+    }
 }
 
 // The string table of the POSIX build.
