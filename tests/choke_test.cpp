@@ -21,13 +21,6 @@ using test::Pattern;
 
 constexpr uint8_t kUnwritten = 0xA7;
 
-Matte MakeMatte(int width, int height, const std::function<int(int, int)>& pixel) {
-    Matte matte(size_t(width) * height);
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x) matte[size_t(y) * width + x] = uint8_t(pixel(x, y));
-    return matte;
-}
-
 // ChokeMatte into a result of unwritten bytes, with guarded scratch of
 // ChokeScratchBytes at an odd address, or without scratch.
 test::StageOutcome RunChoke(const Matte& in, int width, int height, int32_t amount, bool withScratch,
@@ -123,8 +116,10 @@ class ChokeKnownCaseTest : public ::testing::TestWithParam<KnownCase> {};
 
 TEST_P(ChokeKnownCaseTest, EveryFormGivesTheExpectedMatte) {
     const KnownCase& c = GetParam();
-    ExpectEveryForm(MakeMatte(c.width, c.height, c.input), c.width, c.height, c.amount,
-                    MakeMatte(c.width, c.height, c.expected));
+    auto matte = [&](const std::function<int(int, int)>& pixel) {
+        return test::MakeImage(c.width, c.height, 1, [&](int x, int y, int) { return pixel(x, y); });
+    };
+    ExpectEveryForm(matte(c.input), c.width, c.height, c.amount, matte(c.expected));
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, ChokeKnownCaseTest, ::testing::ValuesIn(kKnownCases),
