@@ -11,6 +11,7 @@
 #include "host/allocator.h"
 #include "host/parameters.h"
 #include "platform/registry.h"
+#include "ui/registry.h"
 
 namespace tav::test {
 namespace {
@@ -99,6 +100,17 @@ RawValue Text(const std::string& text) { return {platform::kRegistryText, text +
 
 RawValue Number(uint32_t value) {
     return {platform::kRegistryNumber, {char(value), char(value >> 8), char(value >> 16), char(value >> 24)}};
+}
+
+std::optional<RawValue> StoredSetting(const char* key, const char* name) {
+    std::vector<char> buffer(4096);
+    uint32_t type = 0, size = uint32_t(buffer.size());
+    if (QuerySettingsValue(key, name, buffer.data(), &type, &size) != 1) return std::nullopt;
+    return RawValue{type, std::string(buffer.data(), size)};
+}
+
+bool StoreSetting(const char* key, const char* name, const RawValue& value) {
+    return WriteSettingsValue(key, name, value.bytes.data(), value.type, uint32_t(value.bytes.size())) == 1;
 }
 
 std::vector<std::string> NamesIn(const std::string& folder) {

@@ -49,6 +49,10 @@ struct RawValue {
 // Text with its terminating NUL, and a 4-byte number.
 RawValue Text(const std::string& text);
 RawValue Number(uint32_t value);
+// A value of a settings key (ui/registry) as stored, nullopt when it cannot
+// be read (into 4096 bytes); and a value stored there.
+std::optional<RawValue> StoredSetting(const char* key, const char* name);
+bool StoreSetting(const char* key, const char* name, const RawValue& value);
 
 // An image of width x height pixels and `planes` bytes each, filled by
 // `pixel(x, y, plane)`.
