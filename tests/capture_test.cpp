@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include "host/capture.h"
@@ -88,54 +89,44 @@ TEST(CaptureTest, AFailedRequestLeavesTheCaptureToBeReadAgainOnceOnly) {
     EXPECT_EQ(run.state.sourceImage, source);
 }
 
-struct BoundsCase {
-    const char* name;
-    std::vector<std::pair<int, int>> marks;  // non-white pixels, image coordinates
-    int left, top, right, bottom;            // expected, image coordinates
-};
-
-class ContentBoundsTest : public ::testing::TestWithParam<BoundsCase> {};
-
-TEST_P(ContentBoundsTest, EncloseEveryPixelThatIsNotPureWhite) {
-    const BoundsCase& c = GetParam();
-    std::vector<uint8_t> image = White(120, 80, 3);
-    for (auto [x, y] : c.marks) image[(size_t(y) * 120 + x) * 3 + 1] = 254;
-    PreparedRun run(120, 80, 3, image);
-    run.Select(10, 5, 110, 75);
-    ASSERT_TRUE(CaptureImage(&run.state));
-    const PluginState& s = run.state;
-    EXPECT_EQ(std::vector<int>({s.contentLeft, s.contentTop, s.contentRight, s.contentBottom}),
-              std::vector<int>({c.left, c.top, c.right, c.bottom}));
-}
-
-INSTANTIATE_TEST_SUITE_P(Images, ContentBoundsTest,
-                         ::testing::Values(BoundsCase{"single", {{37, 22}}, 37, 22, 38, 23},
-                                           BoundsCase{"allWhite", {}, 110, 75, 110, 75},
-                                           BoundsCase{"outsideSelectionIgnored", {{3, 3}, {50, 40}}, 50, 40, 51, 41},
-                                           BoundsCase{"corners", {{10, 5}, {109, 74}}, 10, 5, 110, 75},
-                                           BoundsCase{"diagonal", {{60, 10}, {20, 70}}, 20, 10, 61, 71}),
-                         test::kCaseName);
-
-// Two halves of the image with green g1, g2 and blue b1, b2.
-TEST(ScreenDetectionTest, GreenOnlyWhenBlueSumsLess) {
+TEST(CaptureTest, ContentBoundsEncloseEveryPixelOfTheSelectionThatIsNotPureWhite) {
     const struct {
-        uint8_t g1, b1, g2, b2;
-        int expected;
-    } cases[] = {{200, 100, 100, 200, 0}, {250, 10, 240, 20, 1}, {10, 250, 20, 240, 0}, {101, 100, 100, 100, 1}};
+        std::vector<std::pair<int, int>> marks;  // pixels that are not white, image coordinates
+        int left, top, right, bottom;            // expected, image coordinates
+    } cases[] = {{{{37, 22}}, 37, 22, 38, 23},
+                 {{}, 110, 75, 110, 75},
+                 {{{3, 3}, {50, 40}}, 50, 40, 51, 41},  // the first outside the selection
+                 {{{10, 5}, {109, 74}}, 10, 5, 110, 75},
+                 {{{60, 10}, {20, 70}}, 20, 10, 61, 71}};
     for (const auto& c : cases) {
-        PreparedRun run(40, 20, 3, test::MakeImage(40, 20, 3, [&](int x, int, int p) {
-                            return p == 0 ? 30 : p == 1 ? (x < 20 ? c.g1 : c.g2) : (x < 20 ? c.b1 : c.b2);
-                        }));
-        EXPECT_EQ(DetectScreenColor(&run.state), c.expected) << int(c.g1) << "/" << int(c.b1);
+        std::vector<uint8_t> image = White(120, 80, 3);
+        for (auto [x, y] : c.marks) image[(size_t(y) * 120 + x) * 3 + 1] = 254;
+        PreparedRun run(120, 80, 3, image);
+        run.Select(10, 5, 110, 75);
+        ASSERT_TRUE(CaptureImage(&run.state));
+        const PluginState& s = run.state;
+        EXPECT_EQ(std::vector<int>({s.contentLeft, s.contentTop, s.contentRight, s.contentBottom}),
+                  std::vector<int>({c.left, c.top, c.right, c.bottom}));
     }
 }
 
-TEST(ScreenDetectionTest, SumsBeyondThirtyTwoBitsStillDecide) {
-    // 4200 x 4200 pixels of green 255 / blue 240: the green sum passes 2^32,
-    // the blue one does not. Wrapped 32-bit sums would call this screen blue.
-    const int side = 4200;
-    PreparedRun run(side, side, 3, test::MakeImage(side, side, 3, [](int, int, int p) { return p == 1 ? 255 : p * 120; }));
-    EXPECT_EQ(DetectScreenColor(&run.state), 1);
+// Two halves of the image with green g1, g2 and blue b1, b2. At 4200 x 4200
+// pixels of green 255 / blue 240 the green sum passes 2^32, the blue one does
+// not: wrapped 32-bit sums would call this screen blue.
+TEST(ScreenDetectionTest, GreenOnlyWhenBlueSumsLess) {
+    const struct {
+        int side;
+        uint8_t g1, b1, g2, b2;
+        int expected;
+    } cases[] = {{40, 200, 100, 100, 200, 0}, {40, 250, 10, 240, 20, 1}, {40, 10, 250, 20, 240, 0},
+                 {40, 101, 100, 100, 100, 1}, {4200, 255, 240, 255, 240, 1}};
+    for (const auto& c : cases) {
+        PreparedRun run(c.side, c.side, 3, test::MakeImage(c.side, c.side, 3, [&](int x, int, int p) {
+                            const bool left = x < c.side / 2;
+                            return p == 0 ? 30 : p == 1 ? (left ? c.g1 : c.g2) : (left ? c.b1 : c.b2);
+                        }));
+        EXPECT_EQ(DetectScreenColor(&run.state), c.expected) << int(c.g1) << "/" << int(c.b1);
+    }
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
 #include <utility>
 
 #include "host/allocator.h"
@@ -45,40 +46,36 @@ TEST_F(EntryTest, UnknownSelectorIsRefusedAndTheBlockIsStillCopiedBack) {
     }
 }
 
-struct AreaCase {
-    const char* name;
-    int width, height;
-    int32_t bufferSpace;
-    int64_t imageBytes;
-};
-
-class PrepareTest : public EntryTest, public ::testing::WithParamInterface<AreaCase> {};
-
-TEST_P(PrepareTest, AsksTheHostOnlyForBlocksBelowOneMegabyte) {
-    const AreaCase& c = GetParam();
-    // A selection away from the origin where the coordinates allow it.
-    const int top = c.height < 30000 ? 10 : 0, left = c.width < 30000 ? 20 : 0;
-    SetHostRect(&host_.record().filterRect, left, top, left + c.width, top + c.height);
-    host_.record().maxSpace = 12345;
-    EXPECT_EQ(host_.Call(filterSelectorPrepare), 0);
-    EXPECT_EQ(host_.record().bufferSpace, c.bufferSpace);
-    EXPECT_EQ(host_.record().maxSpace, 12345);
-    PluginState* state = test::StoredState(host_);
-    EXPECT_EQ(state->width, c.width);
-    EXPECT_EQ(state->height, c.height);
-    EXPECT_EQ(state->imageBytes, c.imageBytes);
-    EXPECT_EQ(state->matteBytes, c.imageBytes / 3);
+// The image's buffer from the host while it is below one megabyte, and the
+// mattes' too while all of it is; sizes in 64 bits, so large areas never wrap.
+TEST_F(EntryTest, PrepareAsksTheHostOnlyForBlocksBelowOneMegabyte) {
+    const struct {
+        int width, height;
+        int32_t bufferSpace;
+        int64_t imageBytes;
+    } cases[] = {{600, 600, 720000, 1080000},  // the image file-backed, the mattes not
+                 {100, 100, 80000, 30000},
+                 {591, 591, 2 * (1047843 + 349281), 1047843},
+                 {1024, 1024, 0, 3145728},
+                 {32767, 32767, 0, 3221028867LL},
+                 {0, 50, 0, 0},
+                 {-40, -40, 0, 0}};  // an inverted area
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.width) + " x " + std::to_string(c.height));
+        // A selection away from the origin where the coordinates allow it.
+        const int top = c.height < 30000 ? 10 : 0, left = c.width < 30000 ? 20 : 0;
+        SetHostRect(&host_.record().filterRect, left, top, left + c.width, top + c.height);
+        host_.record().maxSpace = 12345;
+        EXPECT_EQ(host_.Call(filterSelectorPrepare), 0);
+        EXPECT_EQ(host_.record().bufferSpace, c.bufferSpace);
+        EXPECT_EQ(host_.record().maxSpace, 12345);
+        PluginState* state = test::StoredState(host_);
+        EXPECT_EQ(state->width, c.width);
+        EXPECT_EQ(state->height, c.height);
+        EXPECT_EQ(state->imageBytes, c.imageBytes);
+        EXPECT_EQ(state->matteBytes, c.imageBytes / 3);
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Areas, PrepareTest,
-    ::testing::Values(AreaCase{"ImageFileBackedMattesNot", 600, 600, 720000, 1080000},
-                      AreaCase{"AllFromTheHost", 100, 100, 80000, 30000},
-                      AreaCase{"JustBelowOneMegabyte", 591, 591, 2 * (1047843 + 349281), 1047843},
-                      AreaCase{"AllFileBacked", 1024, 1024, 0, 3145728},
-                      AreaCase{"PastThirtyTwoBitsNeverWraps", 32767, 32767, 0, 3221028867LL},
-                      AreaCase{"NoWidth", 0, 50, 0, 0}, AreaCase{"Inverted", -40, -40, 0, 0}),
-    test::kCaseName);
 
 TEST_F(EntryTest, PrepareResetsTheRunStartValues) {
     host_.Call(filterSelectorPrepare);
