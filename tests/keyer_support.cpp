@@ -32,7 +32,7 @@ Image Scene(int width, int height, bool green) {
     image.height = height;
     image.rgba = MakeImage(width, height, 4, [=](int x, int y, int p) {
         if (p == 3) return 255 - (x % 7) * 20;
-        if (y < 2) return 255;
+        if (y < 2 || x < 3) return 255;
         int screen[3] = {25, green ? 215 : 45, green ? 40 : 220};
         int subject[3] = {200 - (y % 9), 140 + (x % 13), 110};
         int dx = x - width / 2, dy = y - height / 2, r = width / 3;

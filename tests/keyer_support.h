@@ -24,7 +24,8 @@ struct Outcome {
 Outcome Keyer(const TempFolder& folder, const std::string& arguments, const std::string& wrapper = "");
 
 // A scene on a green or blue screen: a subject with a soft edge, a strand,
-// a translucent patch, a white margin at the top and varying transparency.
+// a translucent patch, white margins at the top and the left, and varying
+// transparency.
 Image Scene(int width, int height, bool green);
 // A smooth picture to lay the foreground over.
 Image Background(int width, int height);
