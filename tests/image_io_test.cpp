@@ -50,7 +50,8 @@ TEST_P(DamagedImageTest, EveryCutAndEveryFlippedByteIsRefusedOrDecodedWhole) {
     Image scene = Scene(40, 30, true);
     if (jpeg) WriteJpeg(path, scene);
     else Write(path, scene);
-    const std::vector<uint8_t> bytes = ReadBytes(path);
+    const std::string file = ReadFile(path);
+    const std::vector<uint8_t> bytes(file.begin(), file.end());
     Image image;
     std::string error;
     ASSERT_TRUE(cli::DecodeImage(bytes.data(), bytes.size(), {}, &image, &error)) << error;

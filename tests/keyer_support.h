@@ -38,9 +38,6 @@ void WriteJpeg(const std::string& path, const Image& image);
 // holds only `rows` rows (complete chunks, an IEND at the end).
 void WritePartialPng(const std::string& path, int width, int height, int rows);
 
-// The bytes of a file, and a file of bytes.
-std::vector<uint8_t> ReadBytes(const std::string& path);
-void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes);
 
 // What the keyer must write for `settings` (screen already decided) over the
 // area (left, top, w, h) of `input`, from the reference keying arithmetic.

@@ -128,11 +128,11 @@ struct FailureCase {
 class KeyerFailureTest : public ::testing::TestWithParam<FailureCase> {};
 
 // Every file of the folder with its bytes.
-std::map<std::string, std::vector<uint8_t>> Contents(const TempFolder& folder) {
-    std::map<std::string, std::vector<uint8_t>> files;
+std::map<std::string, std::string> Contents(const TempFolder& folder) {
+    std::map<std::string, std::string> files;
     for (const auto& entry : std::filesystem::recursive_directory_iterator(folder.path()))
         if (entry.is_regular_file() && entry.path().filename() != "stderr.txt")
-            files[entry.path().string()] = ReadBytes(entry.path().string());
+            files[entry.path().string()] = ReadFile(entry.path().string());
     return files;
 }
 
@@ -145,12 +145,9 @@ TEST_P(KeyerFailureTest, ReportsTheFileAndTheReason) {
     Write(folder.Path("small.png"), Background(8, 8));
     WriteJpeg(folder.Path("in.jpg"), scene);
     WriteJpeg(folder.Path("big.jpg"), Scene(160, 120, true));
-    std::vector<uint8_t> jpeg = ReadBytes(folder.Path("big.jpg"));
-    jpeg.resize(jpeg.size() * 3 / 5);  // in the scan data
-    WriteBytes(folder.Path("cut.jpg"), jpeg);
-    std::vector<uint8_t> png = ReadBytes(folder.Path("in.png"));
-    png.resize(png.size() / 2);
-    WriteBytes(folder.Path("cut.png"), png);
+    const std::string jpeg = ReadFile(folder.Path("big.jpg")), png = ReadFile(folder.Path("in.png"));
+    WriteFile(folder.Path("cut.jpg"), jpeg.substr(0, jpeg.size() * 3 / 5));  // in the scan data
+    WriteFile(folder.Path("cut.png"), png.substr(0, png.size() / 2));
     WritePartialPng(folder.Path("short.png"), 32, 24, 10);
     WritePartialPng(folder.Path("bomb.png"), 32767, 32767, 1);
     std::ofstream(folder.Path("broken.png")) << "not a picture";
@@ -333,14 +330,12 @@ TEST(KeyerTest, FilesClaimingHugeSizesAreRefusedWithinLittleMemory) {
     TempFolder folder;
     WritePartialPng(folder.Path("tallpng.png"), 20000, 20000, 2);  // 1.6 GB of pixels claimed
     WriteJpeg(folder.Path("small.jpg"), Scene(64, 48, true));
-    std::vector<uint8_t> jpeg = ReadBytes(folder.Path("small.jpg"));
-    for (size_t i = 0; i + 9 < jpeg.size(); ++i)
-        if (jpeg[i] == 0xFF && jpeg[i + 1] == 0xC0) {  // the frame header: height, then width
-            jpeg[i + 5] = jpeg[i + 7] = 20000 >> 8;
-            jpeg[i + 6] = jpeg[i + 8] = 20000 & 0xFF;
-            break;
-        }
-    WriteBytes(folder.Path("talljpg.jpg"), jpeg);
+    std::string jpeg = ReadFile(folder.Path("small.jpg"));
+    const size_t frame = jpeg.find("\xFF\xC0");  // the frame header: height, then width
+    ASSERT_NE(frame, std::string::npos);
+    jpeg[frame + 5] = jpeg[frame + 7] = char(20000 >> 8);
+    jpeg[frame + 6] = jpeg[frame + 8] = char(20000 & 0xFF);
+    WriteFile(folder.Path("talljpg.jpg"), jpeg);
     Write(folder.Path("fine.png"), Scene(64, 48, true));
     Outcome run = Keyer(folder, "key " + folder.Path("tallpng.png") + " " + folder.Path("talljpg.jpg") + " " +
                                     folder.Path("fine.png"),
