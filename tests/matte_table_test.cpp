@@ -3,9 +3,7 @@
 #include <array>
 #include <climits>
 #include <cstdint>
-#include <ostream>
 #include <random>
-#include <string>
 #include <vector>
 
 #include "engine/matte_table.h"
@@ -23,83 +21,65 @@ std::array<int32_t, 256> Table(int fb, int fw, int gamma, bool dynamic, int lo, 
 
 // ---- Against the plain level table -----------------------------------------------
 
-struct RangeCase {
-    const char* name;
-    bool dynamic;
-    int lo, hi;
-};
-
-class MatteTableAgainstReferenceTest : public ::testing::TestWithParam<RangeCase> {};
-
 // Every force black and force white in steps of 15 (overlapping thresholds
-// included), with no gamma and gammas at both ends.
-TEST_P(MatteTableAgainstReferenceTest, MatchesThePlainTableForEverySetting) {
-    const RangeCase& c = GetParam();
-    for (int fb = 0; fb < 256; fb += 15)
-        for (int fw = 0; fw < 256; fw += 15)
-            for (int gamma : {0, 1, 77, 128, 255})
-                ASSERT_EQ(Table(fb, fw, gamma, c.dynamic, c.lo, c.hi),
-                          reference::LevelTable(fb, fw, gamma, c.dynamic, c.lo, c.hi))
-                    << "force black " << fb << ", force white " << fw << ", gamma " << gamma;
+// included), with no gamma and gammas at both ends, over key ranges (which
+// without dynamic range are ignored) including a uniform image and none.
+TEST(MatteTableTest, MatchesThePlainTableForEverySetting) {
+    const struct {
+        bool dynamic;
+        int lo, hi;
+    } ranges[] = {{false, 0, 255},  {false, 40, 200},   {true, 40, 200},
+                  {true, 0, 255},   {true, 127, 129},   {true, 100, 100},
+                  {true, kNoKeyRange.minimum, kNoKeyRange.maximum}};
+    for (const auto& c : ranges)
+        for (int fb = 0; fb < 256; fb += 15)
+            for (int fw = 0; fw < 256; fw += 15)
+                for (int gamma : {0, 1, 77, 128, 255})
+                    ASSERT_EQ(Table(fb, fw, gamma, c.dynamic, c.lo, c.hi),
+                              reference::LevelTable(fb, fw, gamma, c.dynamic, c.lo, c.hi))
+                        << "force black " << fb << ", force white " << fw << ", gamma " << gamma
+                        << (c.dynamic ? ", stretched over " : ", fixed, ") << c.lo << ".." << c.hi;
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Ranges, MatteTableAgainstReferenceTest,
-    ::testing::Values(RangeCase{"fixed", false, 0, 255},
-                      // Without dynamic range the key range is ignored.
-                      RangeCase{"fixedIgnoresTheKeyRange", false, 40, 200},
-                      RangeCase{"stretched", true, 40, 200}, RangeCase{"wholeRange", true, 0, 255},
-                      RangeCase{"narrow", true, 127, 129}, RangeCase{"uniformImage", true, 100, 100},
-                      RangeCase{"noKeyRangeMeasured", true, kNoKeyRange.minimum, kNoKeyRange.maximum}),
-    [](const auto& info) { return std::string(info.param.name); });
 
 // ---- Entries worked out by hand ----------------------------------------------------
 
-struct EntryCase {
-    int fb, fw, gamma;
-    bool dynamic;
-    int lo, hi;
-    int index, entry;
-};
-
-void PrintTo(const EntryCase& c, std::ostream* os) {
-    *os << "fb " << c.fb << " fw " << c.fw << " gamma " << c.gamma << (c.dynamic ? " dynamic " : " ") << c.lo
-        << ".." << c.hi << " [" << c.index << "]";
-}
-
-class MatteTableEntryTest : public ::testing::TestWithParam<EntryCase> {};
-
 // Both the table and the tests' plain table give the value worked out by hand.
-TEST_P(MatteTableEntryTest, MatchesTheHandComputedValue) {
-    const EntryCase& c = GetParam();
-    EXPECT_EQ(Table(c.fb, c.fw, c.gamma, c.dynamic, c.lo, c.hi)[size_t(c.index)], c.entry);
-    EXPECT_EQ(reference::LevelTable(c.fb, c.fw, c.gamma, c.dynamic, c.lo, c.hi)[size_t(c.index)], c.entry);
+TEST(MatteTableTest, EntriesAreTheHandComputedValues) {
+    const struct {
+        int fb, fw, gamma;
+        bool dynamic;
+        int lo, hi;
+        int index, entry;
+    } cases[] = {
+        {0, 0, 0, false, 0, 255, 77, 77},          // neutral settings: the identity
+        {0, 0, 255, false, 0, 255, 128, 64},       // gamma 255 squares: (128/255)^2 * 255
+        {0, 0, 1, false, 0, 255, 254, 253},        // any gamma costs the truncation
+        {255, 0, 0, false, 0, 255, 255, 0},        // force black 255: all black
+        {100, 155, 77, false, 0, 255, 101, 255},   // thresholds meet: no middle
+        {200, 100, 0, false, 0, 255, 200, 0},      // thresholds overlap: black wins
+        {10, 20, 0, false, 0, 255, 11, 1},         // (1 * 255) / 225
+        {10, 20, 0, false, 0, 255, 100, 102},      // (90 * 255) / 225
+        {10, 20, 100, false, 0, 255, 100, 71},
+        {10, 20, 0, false, 0, 255, 235, 255},      // 255 - FW: forced
+        {10, 20, 0, false, 0, 255, 234, 253},
+        {0, 0, 0, true, 40, 200, 41, 1},           // stretched over the key range
+        {0, 0, 0, true, 40, 200, 100, 95},
+        {0, 0, 0, true, 40, 200, 40, 0},
+        {0, 0, 0, true, 40, 200, 200, 255},
+        {0, 0, 0, true, 100, 100, 100, 0},         // uniform image: no division by zero
+        {0, 0, 0, true, 100, 100, 101, 255},
+        {30, 0, 0, true, 40, 200, 50, 0},          // stretched below FB: negative level
+        {30, 0, 255, true, 40, 200, 50, 0},
+        {0, 0, 0, true, 255, 0, 128, 0},           // no key range measured
+        {0, 0, 0, true, 255, 0, 255, 255}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::Message() << "fb " << c.fb << " fw " << c.fw << " gamma " << c.gamma
+                                          << (c.dynamic ? " dynamic " : " ") << c.lo << ".." << c.hi);
+        EXPECT_EQ(Table(c.fb, c.fw, c.gamma, c.dynamic, c.lo, c.hi)[size_t(c.index)], c.entry) << c.index;
+        EXPECT_EQ(reference::LevelTable(c.fb, c.fw, c.gamma, c.dynamic, c.lo, c.hi)[size_t(c.index)], c.entry)
+            << c.index;
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Values, MatteTableEntryTest,
-    ::testing::Values(
-        EntryCase{0, 0, 0, false, 0, 255, 77, 77},       // neutral settings: the identity
-        EntryCase{0, 0, 255, false, 0, 255, 128, 64},    // gamma 255 squares: (128/255)^2 * 255
-        EntryCase{0, 0, 1, false, 0, 255, 254, 253},     // any gamma costs the truncation
-        EntryCase{255, 0, 0, false, 0, 255, 255, 0},     // force black 255: all black
-        EntryCase{100, 155, 77, false, 0, 255, 101, 255},  // thresholds meet: no middle
-        EntryCase{200, 100, 0, false, 0, 255, 200, 0},     // thresholds overlap: black wins
-        EntryCase{10, 20, 0, false, 0, 255, 11, 1},      // (1 * 255) / 225
-        EntryCase{10, 20, 0, false, 0, 255, 100, 102},   // (90 * 255) / 225
-        EntryCase{10, 20, 100, false, 0, 255, 100, 71},
-        EntryCase{10, 20, 0, false, 0, 255, 235, 255},   // 255 - FW: forced
-        EntryCase{10, 20, 0, false, 0, 255, 234, 253},
-        EntryCase{0, 0, 0, true, 40, 200, 41, 1},        // stretched over the key range
-        EntryCase{0, 0, 0, true, 40, 200, 100, 95},
-        EntryCase{0, 0, 0, true, 40, 200, 40, 0},
-        EntryCase{0, 0, 0, true, 40, 200, 200, 255},
-        EntryCase{0, 0, 0, true, 100, 100, 100, 0},      // uniform image: no division by zero
-        EntryCase{0, 0, 0, true, 100, 100, 101, 255},
-        EntryCase{30, 0, 0, true, 40, 200, 50, 0},       // stretched below FB: negative level
-        EntryCase{30, 0, 255, true, 40, 200, 50, 0},
-        EntryCase{0, 0, 0, true, 255, 0, 128, 0},        // no key range measured
-        EntryCase{0, 0, 0, true, 255, 0, 255, 255}));
 
 // ---- The key range -------------------------------------------------------------
 
