@@ -131,7 +131,8 @@ TEST_P(PreviewPictureTest, IsTheReducedAreaKeyedByThePlainReferences) {
     p.ShowMatte = uint8_t(c.showMatte);
     p.Gamma = 30;
     if (c.background) {
-        const std::vector<uint8_t> dib = test::MakeDib(test::DibLayout{c.background->first, c.background->second}, Backdrop);
+        const auto [width, height] = *c.background;
+        const std::vector<uint8_t> dib = test::MakeDib(test::DibLayout{width, height}, Backdrop);
         platform::SetClipboardDib(dib.data(), dib.size());
     }
     SetPreviewRect(kPane);
@@ -161,37 +162,31 @@ INSTANTIATE_TEST_SUITE_P(
 // The fit zoom and the window: the whole area at the most reduced zoom, a
 // smaller one at full size in a display of its own size, and reductions
 // beyond a signed byte held at 1 : 128 with the window inside the area.
-struct FitCase {
-    int width, height;
-    int fit;
-    int displayWidth, displayHeight;
-};
-
-class FitZoomTest : public ::testing::TestWithParam<FitCase> {};
-
-TEST_P(FitZoomTest, ChoosesTheFitAndKeepsTheWindowInsideTheArea) {
-    const FitCase& c = GetParam();
-    PreparedRun run(c.width, c.height, 3, {});
-    SetPreviewRect(kPane);
-    FitPreviewZoom(&run.state);
-    EXPECT_EQ(run.parameters().FitZoom, c.fit);
-    run.parameters().PreviewZoom = run.parameters().FitZoom;
-    LayOutPreview(&run.state);
-    const Rect& d = run.state.previewRect;
-    EXPECT_EQ(d.right - d.left, c.displayWidth);
-    EXPECT_EQ(d.bottom - d.top, c.displayHeight);
-    const Rect& in = run.host.record().inRect;
-    const int n = c.fit <= 0 ? -c.fit : 1;
-    EXPECT_TRUE(in.left >= 0 && in.top >= 0 && in.right * n <= c.width + n - 1 && in.bottom * n <= c.height + n - 1);
-    if (c.fit == 1) {
-        EXPECT_TRUE(run.state.previewCenterX == -1 && run.state.previewCenterY == -1);
+TEST(PreviewLayoutTest, TheFitZoomShowsTheWholeAreaWithTheWindowInsideIt) {
+    const struct {
+        int width, height;
+        int fit;
+        int displayWidth, displayHeight;
+    } cases[] = {{1000, 600, -10, 100, 60}, {1001, 600, -11, 91, 55}, {80, 60, 1, 80, 60},
+                 {30000, 40, -128, 100, 0}, {300, 31000, -128, 2, 100}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.width) + " x " + std::to_string(c.height));
+        PreparedRun run(c.width, c.height, 3, {});
+        SetPreviewRect(kPane);
+        FitPreviewZoom(&run.state);
+        EXPECT_EQ(run.parameters().FitZoom, c.fit);
+        run.parameters().PreviewZoom = run.parameters().FitZoom;
+        LayOutPreview(&run.state);
+        const Rect& d = run.state.previewRect;
+        EXPECT_EQ(d.right - d.left, c.displayWidth);
+        EXPECT_EQ(d.bottom - d.top, c.displayHeight);
+        const Rect& in = run.host.record().inRect;
+        const int n = c.fit <= 0 ? -c.fit : 1;
+        EXPECT_TRUE(in.left >= 0 && in.top >= 0);
+        EXPECT_TRUE(in.right * n <= c.width + n - 1 && in.bottom * n <= c.height + n - 1);
+        EXPECT_TRUE(c.fit != 1 || (run.state.previewCenterX == -1 && run.state.previewCenterY == -1));
     }
 }
-
-INSTANTIATE_TEST_SUITE_P(Areas, FitZoomTest,
-                         ::testing::Values(FitCase{1000, 600, -10, 100, 60}, FitCase{1001, 600, -11, 91, 55},
-                                           FitCase{80, 60, 1, 80, 60}, FitCase{30000, 40, -128, 100, 0},
-                                           FitCase{300, 31000, -128, 2, 100}));
 
 // Panning past an edge: the window starts at the area's left edge, or ends at
 // its right edge.
