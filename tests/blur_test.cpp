@@ -4,7 +4,6 @@
 #include <cstdint>
 #include <random>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "engine/blur.h"

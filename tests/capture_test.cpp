@@ -2,7 +2,6 @@
 // the selection, its content bounds and the screen colour it shows.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstring>
 #include <utility>
 #include <vector>

@@ -5,7 +5,6 @@
 #include <functional>
 #include <string>
 #include <utility>
-#include <vector>
 
 #include "engine/choke.h"
 #include "engine/worker.h"

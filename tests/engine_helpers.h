@@ -11,7 +11,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <random>
-#include <string>
 #include <utility>
 #include <vector>
 

@@ -3,7 +3,6 @@
 #pragma once
 
 #include <string>
-#include <vector>
 
 #include "host/parameters.h"
 #include "tests/support.h"
