@@ -7,21 +7,6 @@
 
 namespace tav {
 
-KeyRange ScanKeyRange(const uint8_t* pixel, int64_t count, bool green) {
-    if (pixel == nullptr || count <= 0) return kNoKeyRange;
-    // The raw matte value falls as 2S - O - R rises (the halving truncates
-    // toward zero and the clamp keeps the order), so the extremes of that
-    // sum give the key range: a simple loop the compiler can vectorise.
-    const int screen = green ? 1 : 2, other = green ? 2 : 1;
-    int32_t least = INT32_MAX, most = INT32_MIN;
-    for (int64_t i = 0; i < count; ++i, pixel += 3) {
-        int32_t v = 2 * pixel[screen] - pixel[other] - pixel[0];
-        least = v < least ? v : least;
-        most = v > most ? v : most;
-    }
-    return KeyRangeOf(least, most);
-}
-
 KeyRange KeyRangeOf(int32_t least, int32_t most) {
     if (least > most) return kNoKeyRange;
     // The raw matte value falls as the numerator rises (the halving truncates

@@ -14,10 +14,6 @@ struct KeyRange {
 };
 constexpr KeyRange kNoKeyRange{255, 0};
 
-// The key range of `count` packed RGB pixels keyed against a green (or
-// blue) screen.
-KeyRange ScanKeyRange(const uint8_t* rgb, int64_t count, bool green);
-
 // The key range of pixels whose screen key numerators 2S - O - R lie in
 // [least, most] (least > most: no pixels).
 KeyRange KeyRangeOf(int32_t least, int32_t most);

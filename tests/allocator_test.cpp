@@ -1,5 +1,5 @@
 // Large working buffers (host/allocator): where the threshold puts a block,
-// the file-backed slots and their files, and zero-filled handles.
+// the file-backed slots and their files.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -84,15 +84,6 @@ TEST_F(LargeBufferTest, AnUnaddressableSizeIsRefusedAndLeavesTheSlotFree) {
     void* block = Alloc(kFileBackedThreshold);
     ASSERT_NE(block, nullptr);
     EXPECT_EQ(BufferSlotIndex(FindBufferSlot(block)), 0);
-}
-
-TEST(MacHandleTest, DataIsZeroFilled) {
-    Handle handle = NewMacHandle(4096);
-    ASSERT_NE(handle, nullptr);
-    const auto* data = static_cast<const uint8_t*>(MacHandleData(handle));
-    ASSERT_NE(data, nullptr);
-    EXPECT_EQ(std::vector<uint8_t>(data, data + 4096), std::vector<uint8_t>(4096, 0));
-    DisposeMacHandle(handle);
 }
 
 }  // namespace

@@ -71,15 +71,5 @@ TEST_F(ClipboardTest, ChangesWaitUntilTheHolderCloses) {
     EXPECT_EQ(Held(), std::nullopt);
 }
 
-TEST(ClipboardMemory, MovableSizeIsTheSizeAskedFor) {
-    for (size_t size : {size_t(0), size_t(1), size_t(40), size_t(12345)}) {
-        platform::MemoryHandle block = platform::AllocMovable(size, true);
-        ASSERT_NE(block, nullptr);
-        EXPECT_EQ(platform::MovableSize(block), size);
-        platform::FreeMovable(block);
-    }
-    EXPECT_EQ(platform::MovableSize(nullptr), 0u);
-}
-
 }  // namespace
 }  // namespace tav

@@ -2,16 +2,14 @@
 // picture layout against a plain reference of the whole host image.
 #include <gtest/gtest.h>
 
-#include <functional>
-#include <utility>
-
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
-#include <sstream>
+#include <functional>
 #include <string>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 #include "host/allocator.h"
@@ -65,6 +63,7 @@ struct Outcome {
     Transparency transparency;
 };
 constexpr Outcome kCopy = {Colour::Input, Transparency::Input};
+constexpr Outcome kOverPicture = {Colour::OverPicture, Transparency::NotWritten};
 
 // The table of output methods. `picture`: the clipboard holds a usable one.
 Outcome MethodOutcome(int method, bool picture) {
@@ -74,7 +73,7 @@ Outcome MethodOutcome(int method, bool picture) {
     case 2: return {Colour::Grey, Transparency::Matte};
     case 3: return {Colour::Grey, Transparency::Input};
     case 4: return {Colour::Input, Transparency::Matte};
-    case 5: return picture ? Outcome{Colour::OverPicture, Transparency::NotWritten} : kCopy;
+    case 5: return picture ? kOverPicture : kCopy;
     default: return kCopy;
     }
 }
@@ -192,16 +191,10 @@ public:
         return result;
     }
 
-    // "" when equal, else where the first difference lies.
-    std::string FirstDifference(const std::vector<uint8_t>& got, const std::vector<uint8_t>& want) {
-        for (size_t b = 0; b < want.size(); ++b)
-            if (got[b] != want[b]) {
-                std::ostringstream where;
-                where << "pixel (" << b / planes % imageWidth << ", " << b / planes / imageWidth << ") byte "
-                      << b % planes << ": got " << int(got[b]) << ", want " << int(want[b]);
-                return where.str();
-            }
-        return "";
+    // "" when the composed image is the one the outcome asks for, else where
+    // the first difference lies.
+    std::string Check(Outcome outcome, int rowPad = 0, const std::function<void()>& afterFirstTile = {}) {
+        return test::FirstDifference(ComposeAll(rowPad, afterFirstTile), Expected(outcome), imageWidth, planes);
     }
 
     const int planes, imageWidth, left, top, width, height;
@@ -253,8 +246,7 @@ TEST_P(ComposeTileMethods, WriteWhatTheTableSays) {
     ComposeRig rig = StandardRig(planes);
     rig.SetMethod(method);
     rig.record().filterCase = int16_t(filterCase);
-    const std::vector<uint8_t> got = rig.ComposeAll(filterCase % 2 ? 5 : 0);
-    EXPECT_EQ(rig.FirstDifference(got, rig.Expected(MethodOutcome(method, false))), "");
+    EXPECT_EQ(rig.Check(MethodOutcome(method, false), filterCase % 2 ? 5 : 0), "");
     EXPECT_TRUE(ClipboardClosed());
 }
 
@@ -312,26 +304,9 @@ TEST_P(ComposeTileOverPicture, MixesForegroundAndPictureByTheMatteOrCopiesTheInp
     if (c.name != "Nothing") Put(c.bytes);
     EXPECT_EQ(ProbeClipboardImage(&rig.state, 0), c.usable ? 1 : 0);
     EXPECT_TRUE(ClipboardClosed());
-    const std::vector<uint8_t> got = rig.ComposeAll(planes == 4 ? 5 : 0);
-    EXPECT_EQ(rig.FirstDifference(got, rig.Expected(MethodOutcome(kOutputBackground, c.usable))), "");
+    EXPECT_EQ(rig.Check(MethodOutcome(kOutputBackground, c.usable), planes == 4 ? 5 : 0), "");
     EXPECT_TRUE(ClipboardClosed());
     EXPECT_EQ(ProbeClipboardImage(&rig.state, 0), c.usable ? 1 : 0);
-}
-
-// The picture is read once for the run: another program replacing the
-// clipboard's contents after the first tile changes none of the others.
-TEST_F(ComposeTest, AClipboardChangedDuringTheRunChangesNoTile) {
-    ComposeRig rig = StandardRig(4);
-    rig.SetMethod(kOutputBackground);
-    Put(Picture(kWidth, kHeight));
-    const std::vector<uint8_t> other =
-        MakeDib(DibLayout{kWidth, kHeight, 24, 0, 40, 0x77}, [](int32_t, int32_t) { return DibColor{1, 2, 3}; });
-    const std::vector<uint8_t> got = rig.ComposeAll(0, [&] { Put(other); });
-    EXPECT_EQ(rig.FirstDifference(got, rig.Expected(MethodOutcome(kOutputBackground, true))), "");
-    platform::ClearClipboard();
-    EXPECT_EQ(rig.FirstDifference(rig.ComposeAll(0, [] { Put(Picture(kWidth, kHeight)); }),
-                                  rig.Expected(MethodOutcome(kOutputBackground, false))),
-              "");
 }
 
 INSTANTIATE_TEST_SUITE_P(Pictures, ComposeTileOverPicture,
@@ -370,23 +345,30 @@ TEST_F(ComposeTest, HeldOpenElsewhereGivesNoPicture) {
     Put(Picture(kWidth, -kHeight));
     ASSERT_TRUE(platform::OpenClipboard(0));
     EXPECT_EQ(ProbeClipboardImage(&rig.state, 0), 0);
-    EXPECT_EQ(rig.FirstDifference(rig.ComposeAll(0), rig.Expected(kCopy)), "");
+    EXPECT_EQ(rig.Check(kCopy), "");
     EXPECT_FALSE(platform::OpenClipboard(0)) << "the holder's clipboard was closed";
     platform::CloseClipboard();
 
     EXPECT_EQ(ProbeClipboardImage(&rig.state, 0), 1);
-    EXPECT_EQ(rig.FirstDifference(rig.ComposeAll(0), rig.Expected(MethodOutcome(kOutputBackground, true))), "");
+    EXPECT_EQ(rig.Check(kOverPicture), "");
 }
 
-// The run's picture is whatever the clipboard holds at the run, not what it
-// held when the dialog probed it.
-TEST_F(ComposeTest, UsesThePictureOfTheMoment) {
+// The picture is read once, at the run's start: neither the one the
+// clipboard held when the dialog probed it, nor one another program puts
+// there after the first tile, changes any tile.
+TEST_F(ComposeTest, UsesThePictureOfTheRunsStartForEveryTile) {
     ComposeRig rig = StandardRig(4);
     rig.SetMethod(kOutputBackground);
     Put(Picture(kWidth, kHeight));
     ASSERT_EQ(ProbeClipboardImage(&rig.state, 0), 1);
     Put(Picture(kWidth, kHeight, 16));
-    EXPECT_EQ(rig.FirstDifference(rig.ComposeAll(0), rig.Expected(kCopy)), "");
+    EXPECT_EQ(rig.Check(kCopy), "");
+    Put(Picture(kWidth, kHeight));
+    const std::vector<uint8_t> other =
+        MakeDib(DibLayout{kWidth, kHeight, 24, 0, 40, 0x77}, [](int32_t, int32_t) { return DibColor{1, 2, 3}; });
+    EXPECT_EQ(rig.Check(kOverPicture, 0, [&] { Put(other); }), "");
+    platform::ClearClipboard();
+    EXPECT_EQ(rig.Check(kCopy, 0, [] { Put(Picture(kWidth, kHeight)); }), "");
 }
 
 TEST_F(ComposeTest, WithoutResultsCopiesTheInput) {
@@ -396,7 +378,7 @@ TEST_F(ComposeTest, WithoutResultsCopiesTheInput) {
         Put(Picture(kWidth, kHeight));
         rig.state.foregroundImage = nullptr;
         rig.state.finalMatte = nullptr;
-        EXPECT_EQ(rig.FirstDifference(rig.ComposeAll(0), rig.Expected(kCopy)), "") << "method " << method;
+        EXPECT_EQ(rig.Check(kCopy), "") << "method " << method;
     }
 }
 

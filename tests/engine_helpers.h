@@ -11,12 +11,12 @@
 #include <cstddef>
 #include <cstdint>
 #include <random>
-#include <string>
 #include <utility>
 #include <vector>
 
 #include "engine/worker.h"
 #include "platform/thread.h"
+#include "tests/support.h"
 
 namespace tav::test {
 
@@ -77,17 +77,6 @@ struct Scene {
     std::vector<uint8_t> rgb, foreground;
     Matte raw, final;
 };
-
-// Where two mattes first differ; empty when they are equal.
-inline std::string FirstDifference(const Matte& got, const Matte& want, int width) {
-    if (got.size() != want.size()) return "sizes differ";
-    for (size_t i = 0; i < want.size(); ++i)
-        if (got[i] != want[i])
-            return "first difference at x=" + std::to_string(i % size_t(width)) +
-                   " y=" + std::to_string(i / size_t(width)) + ": got " + std::to_string(got[i]) +
-                   ", want " + std::to_string(want[i]);
-    return "";
-}
 
 struct StageOutcome {
     bool completed;

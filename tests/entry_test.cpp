@@ -1,8 +1,10 @@
-// The entry point (host/entry): the state block in the data word, the
+// The entry point (plugin/entry): the state block in the data word, the
 // selectors' own work, and the memory asked of the host.
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
+#include <utility>
 
 #include "host/allocator.h"
 #include "plugin/entry.h"
@@ -44,40 +46,36 @@ TEST_F(EntryTest, UnknownSelectorIsRefusedAndTheBlockIsStillCopiedBack) {
     }
 }
 
-struct AreaCase {
-    const char* name;
-    int width, height;
-    int32_t bufferSpace;
-    int64_t imageBytes;
-};
-
-class PrepareTest : public EntryTest, public ::testing::WithParamInterface<AreaCase> {};
-
-TEST_P(PrepareTest, AsksTheHostOnlyForBlocksBelowOneMegabyte) {
-    const AreaCase& c = GetParam();
-    // A selection away from the origin where the coordinates allow it.
-    const int top = c.height < 30000 ? 10 : 0, left = c.width < 30000 ? 20 : 0;
-    SetHostRect(&host_.record().filterRect, left, top, left + c.width, top + c.height);
-    host_.record().maxSpace = 12345;
-    EXPECT_EQ(host_.Call(filterSelectorPrepare), 0);
-    EXPECT_EQ(host_.record().bufferSpace, c.bufferSpace);
-    EXPECT_EQ(host_.record().maxSpace, 12345);
-    PluginState* state = test::StoredState(host_);
-    EXPECT_EQ(state->width, c.width);
-    EXPECT_EQ(state->height, c.height);
-    EXPECT_EQ(state->imageBytes, c.imageBytes);
-    EXPECT_EQ(state->matteBytes, c.imageBytes / 3);
+// The image's buffer from the host while it is below one megabyte, and the
+// mattes' too while all of it is; sizes in 64 bits, so large areas never wrap.
+TEST_F(EntryTest, PrepareAsksTheHostOnlyForBlocksBelowOneMegabyte) {
+    const struct {
+        int width, height;
+        int32_t bufferSpace;
+        int64_t imageBytes;
+    } cases[] = {{600, 600, 720000, 1080000},  // the image file-backed, the mattes not
+                 {100, 100, 80000, 30000},
+                 {591, 591, 2 * (1047843 + 349281), 1047843},
+                 {1024, 1024, 0, 3145728},
+                 {32767, 32767, 0, 3221028867LL},
+                 {0, 50, 0, 0},
+                 {-40, -40, 0, 0}};  // an inverted area
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.width) + " x " + std::to_string(c.height));
+        // A selection away from the origin where the coordinates allow it.
+        const int top = c.height < 30000 ? 10 : 0, left = c.width < 30000 ? 20 : 0;
+        SetHostRect(&host_.record().filterRect, left, top, left + c.width, top + c.height);
+        host_.record().maxSpace = 12345;
+        EXPECT_EQ(host_.Call(filterSelectorPrepare), 0);
+        EXPECT_EQ(host_.record().bufferSpace, c.bufferSpace);
+        EXPECT_EQ(host_.record().maxSpace, 12345);
+        PluginState* state = test::StoredState(host_);
+        EXPECT_EQ(state->width, c.width);
+        EXPECT_EQ(state->height, c.height);
+        EXPECT_EQ(state->imageBytes, c.imageBytes);
+        EXPECT_EQ(state->matteBytes, c.imageBytes / 3);
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Areas, PrepareTest,
-    ::testing::Values(AreaCase{"ImageFileBackedMattesNot", 600, 600, 720000, 1080000},
-                      AreaCase{"AllFromTheHost", 100, 100, 80000, 30000},
-                      AreaCase{"JustBelowOneMegabyte", 591, 591, 2 * (1047843 + 349281), 1047843},
-                      AreaCase{"AllFileBacked", 1024, 1024, 0, 3145728},
-                      AreaCase{"PastThirtyTwoBitsNeverWraps", 32767, 32767, 0, 3221028867LL},
-                      AreaCase{"NoWidth", 0, 50, 0, 0}, AreaCase{"Inverted", -40, -40, 0, 0}),
-    test::kCaseName);
 
 TEST_F(EntryTest, PrepareResetsTheRunStartValues) {
     host_.Call(filterSelectorPrepare);
@@ -91,15 +89,6 @@ TEST_F(EntryTest, PrepareResetsTheRunStartValues) {
     EXPECT_EQ(state->worker.workerHandle, kNoWorker);
 }
 
-TEST_F(EntryTest, ContinueEmptiesBothRectangles) {
-    host_.record().inRect = Rect{0, 0, 64, 64};
-    host_.record().outRect = Rect{64, 0, 128, 64};
-    EXPECT_EQ(host_.Call(filterSelectorContinue), 0);
-    const Rect empty{};
-    EXPECT_EQ(std::memcmp(&host_.record().inRect, &empty, sizeof empty), 0);
-    EXPECT_EQ(std::memcmp(&host_.record().outRect, &empty, sizeof empty), 0);
-}
-
 // Four file-backed blocks, as a run that allocated them leaves the state;
 // a second finish finds nothing to free twice.
 TEST_F(EntryTest, FinishReleasesTheBuffersAndTheirFilesOnce) {
@@ -109,10 +98,8 @@ TEST_F(EntryTest, FinishReleasesTheBuffersAndTheirFilesOnce) {
         ASSERT_NE(*buffer = static_cast<uint8_t*>(AllocLargeBuffer(kFileBackedThreshold)), nullptr);
     EXPECT_EQ(host_.Call(filterSelectorFinish), 0);
     state = test::StoredState(host_);
-    EXPECT_EQ(state->sourceImage, nullptr);
-    EXPECT_EQ(state->foregroundImage, nullptr);
-    EXPECT_EQ(state->rawMatte, nullptr);
-    EXPECT_EQ(state->finalMatte, nullptr);
+    for (uint8_t* buffer : {state->sourceImage, state->foregroundImage, state->rawMatte, state->finalMatte})
+        EXPECT_EQ(buffer, nullptr);
     EXPECT_EQ(host_.Call(filterSelectorFinish), 0);
     std::vector<void*> blocks;
     for (int i = 0; i < kBufferSlotCount; ++i) {
@@ -142,16 +129,22 @@ TEST_F(EntryTest, ParametersSelectorCreatesTheDefaultsOnceAndThenOnlyArmsTheDial
     EXPECT_EQ(std::memcmp(GetParameters(&host_.record()), &before, sizeof before), 0);
 }
 
-TEST_F(EntryTest, DialogPathWithoutDisplayPixelsShowsTheHostRequirementMessage) {
-    host_.quirks.noDisplayPixels = true;
+// A host without a callback the run needs gets a message saying what the
+// plug-in needs, and no run: without advanceState none at all, without
+// displayPixels no dialog.
+TEST_F(EntryTest, HostsWithoutTheCallbacksARunNeedsAreToldAndRefused) {
     host_.Call(filterSelectorParameters);
-    host_.Call(filterSelectorPrepare);
-    EXPECT_EQ(host_.Call(filterSelectorStart), 1);
-    char text[256];
-    platform::LoadStringResource(nullptr, IDS_NEEDS_HOST, text, sizeof text);
-    ASSERT_EQ(messages_.messages().size(), 1u);
-    EXPECT_EQ(messages_.messages()[0].text, text);
-    EXPECT_EQ(GetParameters(&host_.record())->ShowDialog, 1);
+    for (const auto& [noAdvanceState, message] : {std::pair{true, IDS_NEEDS_ADVANCE_STATE}, {false, IDS_NEEDS_HOST}}) {
+        test::ClearMessages();
+        host_.quirks.noAdvanceState = noAdvanceState;
+        host_.quirks.noDisplayPixels = !noAdvanceState;
+        EXPECT_EQ(host_.RunFilter(false), 1);
+        char text[256];
+        platform::LoadStringResource(nullptr, message, text, sizeof text);
+        ASSERT_EQ(messages_.messages().size(), 1u);
+        EXPECT_EQ(messages_.messages()[0].text, text);
+        EXPECT_EQ(GetParameters(&host_.record())->ShowDialog, 1);
+    }
 }
 
 // The string table of the POSIX build.

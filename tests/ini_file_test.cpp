@@ -6,7 +6,9 @@
 
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/ini_file.h"
@@ -34,50 +36,42 @@ std::string Junk(size_t size) {
 
 // A file, the values of keys k and b of section S in it, and then the same
 // after k=v is written into it: k reads v, b as before.
-struct ReadCase {
-    const char* name;
-    std::string content;
-    const char* k;
-    const char* b;
-};
-
-class IniFileReadTest : public ::testing::TestWithParam<ReadCase> {
-protected:
+TEST(IniFileTest, ReadsWhatParsesAndWritesOverIt) {
+    const struct {
+        std::string content;
+        const char* k;
+        const char* b;
+    } cases[] = {
+        {"", "-", "-"},
+        {"[S]\nk\nb=9\n", "-", "9"},
+        {"[S]\r\nk=40\r\nb=9\r\n", "40", "9"},
+        {"[S]\nk=40\nb=9", "40", "9"},
+        {"[S]\nk=40\nK=50\nb=9\n", "40", "9"},                   // the first of duplicate keys
+        {"[S]\nk=40\n[T]\nb=1\n[S]\nk=50\nb=9\n", "40", "-"},  // the first of duplicate sections
+        {"  [ s ]  \n\t K \t=\t 40 \t\nB=9\n", "40", "9"},
+        {"[S]\nk=\"40\"\nb='9'\n", "40", "9"},
+        {"[S]\nk=\"40'\nb='\n", "\"40'", "'"},
+        {"k=50\n[S]\nb=9\n", "-", "9"},
+        {"[S]\n;k=50\nb=9\n", "-", "9"},
+        {"[T]\nk=50\n", "-", "-"},
+        {"[S\nk=50\n", "-", "-"},
+        {"[S]\n=50\nb=9\n", "-", "9"},
+        {"[S]\nk\0k=50\nb=9\n"s, "-", "9"},
+        {Junk(65536) + "\n[S]\nk=40\nb=9\n", "40", "9"},
+        {std::string(4 << 20, 'x') + "\n[S]\nk=40\nb=9\n", "40", "9"},
+        {"["s + std::string(100000, 'S') + "]\nk=50\n[S]\nk=40\nb=9\n", "40", "9"}};
     test::TempFolder folder;
-};
-
-TEST_P(IniFileReadTest, ReadsWhatParsesAndWritesOverIt) {
-    const ReadCase& c = GetParam();
     const std::string path = folder.Path("f.ini");
-    WriteFile(path, c.content);
-    EXPECT_EQ(Value(path, "S", "k"), c.k);
-    EXPECT_EQ(Value(path, "S", "b"), c.b);
-    ASSERT_TRUE(platform::WriteIniString(path.c_str(), "S", "k", "v"));
-    EXPECT_EQ(Value(path, "S", "k"), "v");
-    EXPECT_EQ(Value(path, "S", "b"), c.b);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.content.substr(0, 40));
+        WriteFile(path, c.content);
+        EXPECT_EQ(Value(path, "S", "k"), c.k);
+        EXPECT_EQ(Value(path, "S", "b"), c.b);
+        ASSERT_TRUE(platform::WriteIniString(path.c_str(), "S", "k", "v"));
+        EXPECT_EQ(Value(path, "S", "k"), "v");
+        EXPECT_EQ(Value(path, "S", "b"), c.b);
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Contents, IniFileReadTest,
-    ::testing::Values(
-        ReadCase{"Empty", "", "-", "-"}, ReadCase{"MissingEquals", "[S]\nk\nb=9\n", "-", "9"},
-        ReadCase{"CrLf", "[S]\r\nk=40\r\nb=9\r\n", "40", "9"},
-        ReadCase{"NoTrailingNewline", "[S]\nk=40\nb=9", "40", "9"},
-        ReadCase{"DuplicateKeysFirstWins", "[S]\nk=40\nK=50\nb=9\n", "40", "9"},
-        ReadCase{"DuplicateSectionsFirstWins", "[S]\nk=40\n[T]\nb=1\n[S]\nk=50\nb=9\n", "40", "-"},
-        ReadCase{"LetterCaseAndBlanks", "  [ s ]  \n\t K \t=\t 40 \t\nB=9\n", "40", "9"},
-        ReadCase{"QuotedValues", "[S]\nk=\"40\"\nb='9'\n", "40", "9"},
-        ReadCase{"UnmatchedQuotesKept", "[S]\nk=\"40'\nb='\n", "\"40'", "'"},
-        ReadCase{"KeysBeforeAnySection", "k=50\n[S]\nb=9\n", "-", "9"},
-        ReadCase{"CommentedKey", "[S]\n;k=50\nb=9\n", "-", "9"},
-        ReadCase{"OtherSectionOnly", "[T]\nk=50\n", "-", "-"},
-        ReadCase{"UnclosedHeader", "[S\nk=50\n", "-", "-"},
-        ReadCase{"EmptyKeyName", "[S]\n=50\nb=9\n", "-", "9"},
-        ReadCase{"NulInKeyName", "[S]\nk\0k=50\nb=9\n"s, "-", "9"},
-        ReadCase{"BinaryJunkThenSection", Junk(65536) + "\n[S]\nk=40\nb=9\n", "40", "9"},
-        ReadCase{"HugeLine", std::string(4 << 20, 'x') + "\n[S]\nk=40\nb=9\n", "40", "9"},
-        ReadCase{"HugeSectionName", "["s + std::string(100000, 'S') + "]\nk=50\n[S]\nk=40\nb=9\n", "40", "9"}),
-    test::kCaseName);
 
 TEST(IniFileTest, OnlyFilesOfUpToSixteenMebibytesAreReadOrWritten) {
     test::TempFolder folder;
@@ -109,22 +103,18 @@ TEST(IniFileTest, MissingFileSectionOrKeyGivesTheFallback) {
     EXPECT_EQ(platform::ReadIniInteger(path.c_str(), "S", "k", -77), 0);
 }
 
-TEST(IniFileTest, LongValueIsCutToTheBufferAndTerminated) {
+// A text value is cut to the caller's buffer and terminated; integers are
+// read from the first kIniIntegerTextSize - 1 characters.
+TEST(IniFileTest, ValuesAreCutToTheirBuffers) {
     test::TempFolder folder;
     std::string path = folder.Path("f.ini");
-    WriteFile(path, "[S]\nk="s + std::string(1000, 'a') + "\n");
+    WriteFile(path, "[S]\nk="s + std::string(1000, 'a') + "\na=40" + std::string(300, ' ') + "junk\nb=" +
+                        std::string(300, '9') + "\nc=" + std::string(1 << 20, '7') + "\nd=-" + std::string(62, '0') +
+                        "5\n");
     char value[12];
     std::memset(value, 'Z', sizeof value);
     EXPECT_EQ(platform::ReadIniString(path.c_str(), "S", "k", nullptr, value, 8), 7u);
     EXPECT_EQ(std::string(value, 12), "aaaaaaa\0ZZZZ"s);
-}
-
-// Integers are read from the first kIniIntegerTextSize - 1 characters.
-TEST(IniFileTest, IntegerReadsFromTheValueCutToItsBuffer) {
-    test::TempFolder folder;
-    std::string path = folder.Path("f.ini");
-    WriteFile(path, "[S]\na=40"s + std::string(300, ' ') + "junk\nb=" + std::string(300, '9') + "\nc=" +
-                        std::string(1 << 20, '7') + "\nd=-" + std::string(62, '0') + "5\n");
     EXPECT_EQ(platform::ReadIniInteger(path.c_str(), "S", "a", 0), 40);
     EXPECT_EQ(platform::ReadIniInteger(path.c_str(), "S", "b", 0), INT64_MAX);
     EXPECT_EQ(platform::ReadIniInteger(path.c_str(), "S", "c", 0), INT64_MAX);
@@ -142,51 +132,43 @@ TEST(IniFileTest, ParseIntegerIsDecimalWithOptionalMinusAndSaturates) {
     for (const auto& c : cases) EXPECT_EQ(platform::ParseIniInteger(c.text), c.value) << c.text;
 }
 
-struct WriteCase {
-    const char* name;
-    std::string before;  // NewFile: no file
-    std::string after;   // after writing k=v into section S
-};
-
-class IniFileWriteTest : public ::testing::TestWithParam<WriteCase> {
-protected:
-    test::TempFolder folder;
-};
-
-TEST_P(IniFileWriteTest, ReplacesOrAddsTheKeyAndKeepsEveryOtherByte) {
-    const WriteCase& c = GetParam();
-    std::string path = folder.Path("f.ini");
-    if (c.name != "NewFile"s) WriteFile(path, c.before);
-    ASSERT_TRUE(platform::WriteIniString(path.c_str(), "S", "k", "v"));
-    EXPECT_EQ(ReadFile(path), c.after);
-    EXPECT_EQ(Value(path, "S", "k"), "v");
-    EXPECT_EQ(test::NamesIn(folder.path()), std::vector<std::string>{"f.ini"});
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Files, IniFileWriteTest,
-    ::testing::Values(
-        WriteCase{"NewFile", "", "[S]\nk=v\n"}, WriteCase{"EmptyFile", "", "[S]\nk=v\n"},
-        WriteCase{"Replace", "[S]\nk=1\nx=2\n", "[S]\nk=v\nx=2\n"},
-        WriteCase{"ReplaceWhateverTheCase", "[s]\n  K = 1 \n", "[s]\nk=v\n"},
-        WriteCase{"AddAfterTheLastKey", "[S]\na=1\n\n[T]\nb=2\n", "[S]\na=1\nk=v\n\n[T]\nb=2\n"},
-        WriteCase{"AddToSectionWithoutKeys", "[S]\n[T]\n", "[S]\nk=v\n[T]\n"},
-        WriteCase{"AddSectionAfterUnterminatedLine", "[T]\nb=2", "[T]\nb=2\n[S]\nk=v\n"},
-        WriteCase{"AddAfterUnterminatedKey", "[S]\na=1", "[S]\na=1\nk=v\n"},
-        WriteCase{"AddAfterUnterminatedHeader", "[S]", "[S]\nk=v\n"},
-        WriteCase{"CrLfAdd", "[S]\r\na=1\r\n", "[S]\r\na=1\r\nk=v\r\n"},
-        WriteCase{"CrLfReplace", "[S]\r\nk=1\r\nz=0\r\n", "[S]\r\nk=v\r\nz=0\r\n"},
-        WriteCase{"CrLfNewSection", "[T]\r\nb=2\r\n", "[T]\r\nb=2\r\n[S]\r\nk=v\r\n"},
+// Writing k=v into section S replaces or adds the key and keeps every other
+// byte of the file, through a temporary file that does not stay behind.
+TEST(IniFileTest, WriteReplacesOrAddsTheKeyAndKeepsEveryOtherByte) {
+    const std::pair<std::optional<std::string>, std::string> cases[] = {  // before (nullopt: no file), after
+        {std::nullopt, "[S]\nk=v\n"},
+        {"", "[S]\nk=v\n"},
+        {"[S]\nk=1\nx=2\n", "[S]\nk=v\nx=2\n"},
+        {"[s]\n  K = 1 \n", "[s]\nk=v\n"},
+        {"[S]\na=1\n\n[T]\nb=2\n", "[S]\na=1\nk=v\n\n[T]\nb=2\n"},
+        {"[S]\n[T]\n", "[S]\nk=v\n[T]\n"},
+        {"[T]\nb=2", "[T]\nb=2\n[S]\nk=v\n"},
+        {"[S]\na=1", "[S]\na=1\nk=v\n"},
+        {"[S]", "[S]\nk=v\n"},
+        {"[S]\r\na=1\r\n", "[S]\r\na=1\r\nk=v\r\n"},
+        {"[S]\r\nk=1\r\nz=0\r\n", "[S]\r\nk=v\r\nz=0\r\n"},
+        {"[T]\r\nb=2\r\n", "[T]\r\nb=2\r\n[S]\r\nk=v\r\n"},
         // A last line ending in a bare CR reads without it: the write adds
         // only the missing LF, so that line reads as before.
-        WriteCase{"CrLfAddAfterKeyEndingInCr", "[S]\r\na=1\r", "[S]\r\na=1\r\nk=v\r\n"},
-        WriteCase{"CrLfNewSectionAfterLineEndingInCr", "[T]\r\nb=2\r", "[T]\r\nb=2\r\n[S]\r\nk=v\r\n"},
-        WriteCase{"LfAddAfterKeyEndingInCr", "[S]\na=1\r", "[S]\na=1\r\nk=v\n"},
-        WriteCase{"CommentsKept", "; c\n[S]\n; note\na=1\n", "; c\n[S]\n; note\na=1\nk=v\n"},
-        WriteCase{"FirstOfDuplicateSections", "[S]\na=1\n[S]\nk=1\n", "[S]\na=1\nk=v\n[S]\nk=1\n"},
-        WriteCase{"FirstOfDuplicateKeys", "[S]\nk=1\nk=2\n", "[S]\nk=v\nk=2\n"},
-        WriteCase{"JunkKept", "\x01\0junk\n[S]\n\xff\xfe no equals\n"s, "\x01\0junk\n[S]\nk=v\n\xff\xfe no equals\n"s}),
-    test::kCaseName);
+        {"[S]\r\na=1\r", "[S]\r\na=1\r\nk=v\r\n"},
+        {"[T]\r\nb=2\r", "[T]\r\nb=2\r\n[S]\r\nk=v\r\n"},
+        {"[S]\na=1\r", "[S]\na=1\r\nk=v\n"},
+        {"; c\n[S]\n; note\na=1\n", "; c\n[S]\n; note\na=1\nk=v\n"},
+        {"[S]\na=1\n[S]\nk=1\n", "[S]\na=1\nk=v\n[S]\nk=1\n"},
+        {"[S]\nk=1\nk=2\n", "[S]\nk=v\nk=2\n"},
+        {"\x01\0junk\n[S]\n\xff\xfe no equals\n"s, "\x01\0junk\n[S]\nk=v\n\xff\xfe no equals\n"s}};
+    test::TempFolder folder;
+    const std::string path = folder.Path("f.ini");
+    for (const auto& [before, after] : cases) {
+        SCOPED_TRACE(before.value_or("(no file)"));
+        std::filesystem::remove(path);
+        if (before) WriteFile(path, *before);
+        ASSERT_TRUE(platform::WriteIniString(path.c_str(), "S", "k", "v"));
+        EXPECT_EQ(ReadFile(path), after);
+        EXPECT_EQ(Value(path, "S", "k"), "v");
+        EXPECT_EQ(test::NamesIn(folder.path()), std::vector<std::string>{"f.ini"});
+    }
+}
 
 TEST(IniFileTest, EntryThatWouldNotReadBackIsRefusedAndTheFileKept) {
     const struct {

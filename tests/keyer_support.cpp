@@ -32,7 +32,7 @@ Image Scene(int width, int height, bool green) {
     image.height = height;
     image.rgba = MakeImage(width, height, 4, [=](int x, int y, int p) {
         if (p == 3) return 255 - (x % 7) * 20;
-        if (y < 2) return 255;
+        if (y < 2 || x < 3) return 255;
         int screen[3] = {25, green ? 215 : 45, green ? 40 : 220};
         int subject[3] = {200 - (y % 9), 140 + (x % 13), 110};
         int dx = x - width / 2, dy = y - height / 2, r = width / 3;
@@ -156,22 +156,13 @@ void WritePartialPng(const std::string& path, int width, int height, int rows) {
                           return p == 3 ? 255 : p == 0 ? 30 + x : p == 1 ? 200 - y : 40;
                       })});
     // The header chunk: length, type at 12, width, height at 20, ..., its CRC at 29.
-    std::vector<uint8_t> file = ReadBytes(path);
+    std::string file = ReadFile(path);
     auto put32 = [&](size_t at, uint32_t v) {
-        for (int i = 0; i < 4; ++i) file[at + i] = uint8_t(v >> (24 - 8 * i));
+        for (int i = 0; i < 4; ++i) file[at + i] = char(v >> (24 - 8 * i));
     };
     put32(20, uint32_t(height));
-    put32(29, uint32_t(crc32(0, &file[12], 17)));
-    WriteBytes(path, file);
-}
-
-std::vector<uint8_t> ReadBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    put32(29, uint32_t(crc32(0, reinterpret_cast<const Bytef*>(&file[12]), 17)));
+    WriteFile(path, file);
 }
 
 }  // namespace tav::test

@@ -3,7 +3,6 @@
 #pragma once
 
 #include <string>
-#include <vector>
 
 #include "host/parameters.h"
 #include "tests/support.h"
@@ -24,7 +23,8 @@ struct Outcome {
 Outcome Keyer(const TempFolder& folder, const std::string& arguments, const std::string& wrapper = "");
 
 // A scene on a green or blue screen: a subject with a soft edge, a strand,
-// a translucent patch, a white margin at the top and varying transparency.
+// a translucent patch, white margins at the top and the left, and varying
+// transparency.
 Image Scene(int width, int height, bool green);
 // A smooth picture to lay the foreground over.
 Image Background(int width, int height);
@@ -37,9 +37,6 @@ void WriteJpeg(const std::string& path, const Image& image);
 // holds only `rows` rows (complete chunks, an IEND at the end).
 void WritePartialPng(const std::string& path, int width, int height, int rows);
 
-// The bytes of a file, and a file of bytes.
-std::vector<uint8_t> ReadBytes(const std::string& path);
-void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes);
 
 // What the keyer must write for `settings` (screen already decided) over the
 // area (left, top, w, h) of `input`, from the reference keying arithmetic.

@@ -4,9 +4,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -20,92 +22,100 @@ namespace {
 
 using namespace test;
 
-class KeyerMethodTest : public ::testing::TestWithParam<int> {};
+// The command line with "IN" standing for the folder's in.png and "DIR" for
+// the folder, replaced in one pass (the folder's random name may itself hold
+// either).
+std::string Expand(const std::string& arguments, const TempFolder& folder) {
+    std::string expanded;
+    for (size_t i = 0; i < arguments.size();) {
+        if (arguments.compare(i, 2, "IN") == 0) expanded += folder.Path("in.png"), i += 2;
+        else if (arguments.compare(i, 3, "DIR") == 0) expanded += folder.path(), i += 3;
+        else expanded += arguments[i++];
+    }
+    return expanded;
+}
 
-TEST_P(KeyerMethodTest, WritesWhatTheMethodAsks) {
-    const int method = GetParam();
+// A run, and the image the reference arithmetic gives for the settings it
+// must have applied (KEY=VALUE over the defaults with the dialog off).
+struct OutputCase {
+    std::string name;
+    std::string arguments;  // "DIR" stands for the folder
+    const char* input;
+    const char* output;     // in the folder
+    std::string settings;
+    int left = 0, top = 0, width = 0, height = 0;  // the area keyed; width 0: the whole image
+    const char* message = "";  // part of standard error
+};
+
+// Every method by number (MatteBlur, MatteChoke and Gamma through --set) on a
+// green screen, detected; a method name, a settings file (a blue screen) and
+// a region; --screen over the detection, a clamped --set and the settings
+// saved; a newer settings file, reported and read; a JPEG, read opaque.
+std::vector<OutputCase> OutputCases() {
+    std::vector<OutputCase> cases;
+    for (int m = 0; m < 6; ++m)
+        cases.push_back({"method" + std::to_string(m),
+                         "key DIR/green.png --method " + std::to_string(m) +
+                             " --set MatteBlur=2 --set MatteChoke=1 --set Gamma=30" +
+                             (m == 5 ? " --background DIR/back.png" : ""),
+                         "green.png", "green-keyed.png",
+                         "ScreenColor=1 MatteBlur=2 MatteChoke=1 Gamma=30 OutputMethod=" + std::to_string(m)});
+    cases.push_back({"blueSelectionWithSettingsFile",
+                     "key DIR/blue.png -o DIR/out.png --method matte-transparency --settings DIR/s.tvk "
+                     "--set CorrectionB=-30 --region 10,5,70,60",
+                     "blue.png", "out.png",
+                     "ScreenColor=0 OutputMethod=2 Protection=40 RestoreR=20 BlueRemoval=200 ForceBlack=10 "
+                     "CorrectionB=-30", 10, 5, 70, 60});
+    cases.push_back({"screenOptionAndSavedSettings",
+                     "key DIR/green.png --screen blue --set matteblur=300 --save-settings DIR/saved.tvk "
+                     "--outdir DIR/out",
+                     "green.png", "out/green-keyed.png", "ScreenColor=0 MatteBlur=255", 0, 0, 0, 0, "stored as 255"});
+    cases.push_back({"newerSettingsFile", "key DIR/green.png --settings DIR/new.tvk", "green.png", "green-keyed.png",
+                     "ScreenColor=1 OutputMethod=3", 0, 0, 0, 0, "newer version of Tavrisk.  Only those"});
+    cases.push_back({"jpeg", "key DIR/shot.jpg --method foreground", "shot.jpg", "shot-keyed.png",
+                     "ScreenColor=1 OutputMethod=1"});
+    return cases;
+}
+
+class KeyerOutputTest : public ::testing::TestWithParam<OutputCase> {};
+
+TEST_P(KeyerOutputTest, IsTheReferenceImageOfTheSettingsApplied) {
+    const OutputCase& c = GetParam();
     TempFolder folder;
-    Image input = Scene(90, 70, true);
-    Write(folder.Path("scene.png"), input);
-    Image background = Background(90, 70);
+    const Image background = Background(90, 70);
+    Write(folder.Path("green.png"), Scene(90, 70, true));
     Write(folder.Path("back.png"), background);
-    std::string args = "key " + folder.Path("scene.png") + " --method " + std::to_string(method) +
-                       " --set MatteBlur=2 --set MatteChoke=1 --set Gamma=30";
-    if (method == 5) args += " --background " + folder.Path("back.png");
-    Outcome run = Keyer(folder, args);
+    Write(folder.Path("blue.png"), Scene(100, 80, false));
+    WriteJpeg(folder.Path("shot.jpg"), Scene(40, 30, true));
+    std::ofstream(folder.Path("s.tvk")) << "[TavRisk Settings]\nScreenColor=0\nProtection=40\nRestoreR=20\n"
+                                           "BlueRemoval=200\nForceBlack=10\n";
+    std::ofstream(folder.Path("new.tvk")) << "[TavRisk Settings]\nVersion=2\nOutputMethod=3\n";
+    std::filesystem::create_directory(folder.Path("out"));
+    Outcome run = Keyer(folder, Expand(c.arguments, folder));
     ASSERT_EQ(run.status, 0) << run.errors;
+    EXPECT_NE(run.errors.find(c.message), std::string::npos) << run.errors;
 
     ParameterRecord settings = DefaultSettings();
-    settings.OutputMethod = uint8_t(method);
-    settings.ScreenColor = 1;  // detected: more green than blue
-    settings.MatteBlur = 2;
-    settings.MatteChoke = 1;
-    settings.Gamma = 30;
-    Image want = Expected(input, settings, 0, 0, 90, 70, &background);
-    Image got = Read(folder.Path("scene-keyed.png"));
-    ASSERT_EQ(got.width, 90);
-    ASSERT_EQ(got.height, 70);
-    EXPECT_EQ(got.rgba, want.rgba);
-}
-
-INSTANTIATE_TEST_SUITE_P(Methods, KeyerMethodTest, ::testing::Range(0, 6));
-
-TEST(KeyerTest, MethodNamesAndABlueScreenSelectionWithSettingsFile) {
-    TempFolder folder;
-    Image input = Scene(100, 80, false);
-    Write(folder.Path("blue.png"), input);
-    ParameterRecord file = DefaultSettings();
-    file.Protection = 40;
-    file.RestoreR = 20;
-    file.BlueRemoval = 200;
-    file.ForceBlack = 10;
-    ASSERT_TRUE(WriteSettingsFile(folder.Path("s.tvk").c_str(), file));
-    Outcome run = Keyer(folder, "key " + folder.Path("blue.png") + " -o " + folder.Path("out.png") +
-                                    " --method matte-transparency --settings " + folder.Path("s.tvk") +
-                                    " --set CorrectionB=-30 --region 10,5,70,60");
-    ASSERT_EQ(run.status, 0) << run.errors;
-    ParameterRecord settings = file;
-    settings.ScreenColor = 0;  // detected inside the region
-    settings.OutputMethod = 2;
-    settings.CorrectionB = -30;
-    Image want = Expected(input, settings, 10, 5, 70, 60, nullptr);
-    EXPECT_EQ(Read(folder.Path("out.png")).rgba, want.rgba);
-}
-
-TEST(KeyerTest, ScreenOptionOverridesDetectionAndSettingsCanBeSaved) {
-    TempFolder folder;
-    Image input = Scene(64, 48, true);
-    Write(folder.Path("a.png"), input);
-    Outcome run = Keyer(folder, "key " + folder.Path("a.png") + " --screen blue --set matteblur=300 --save-settings " +
-                                    folder.Path("saved.tvk") + " --outdir " + folder.path());
-    ASSERT_EQ(run.status, 0) << run.errors;
-    EXPECT_NE(run.errors.find("stored as 255"), std::string::npos) << run.errors;
+    std::istringstream items(c.settings);
+    for (std::string item; items >> item;) {
+        const size_t equals = item.find('=');
+        int64_t stored = 0;
+        ApplySettingsValue(&settings, item.substr(0, equals).c_str(), std::stoll(item.substr(equals + 1)), &stored);
+    }
+    const Image input = Read(folder.Path(c.input));
+    for (size_t i = 3; i < input.rgba.size(); i += 4) ASSERT_TRUE(input.hadAlpha || input.rgba[i] == 255);
+    const int width = c.width != 0 ? c.width : input.width, height = c.width != 0 ? c.height : input.height;
+    EXPECT_EQ(Read(folder.Path(c.output)).rgba,
+              Expected(input, settings, c.left, c.top, width, height, &background).rgba);
+    if (c.arguments.find("--save-settings") == std::string::npos) return;
     ParameterRecord saved = DefaultSettings();
-    saved.ScreenColor = 1;
     bool newer = true;
     ASSERT_TRUE(ReadSettingsFile(folder.Path("saved.tvk").c_str(), &saved, &newer));
     EXPECT_FALSE(newer);
-    EXPECT_EQ(saved.ScreenColor, 0);
-    EXPECT_EQ(saved.MatteBlur, 255);
-    ParameterRecord settings = DefaultSettings();
-    settings.ScreenColor = 0;
-    settings.MatteBlur = 255;
-    EXPECT_EQ(Read(folder.Path("a-keyed.png")).rgba, Expected(input, settings, 0, 0, 64, 48, nullptr).rgba);
+    EXPECT_EQ(std::memcmp(&saved, &settings, sizeof saved), 0);
 }
 
-TEST(KeyerTest, ReadsJpegAsOpaqueAndKeysIt) {
-    TempFolder folder;
-    Image input = Scene(40, 30, true);
-    WriteJpeg(folder.Path("shot.jpg"), input);
-    Outcome run = Keyer(folder, "key " + folder.Path("shot.jpg") + " --method foreground");
-    ASSERT_EQ(run.status, 0) << run.errors;
-    Image decoded = Read(folder.Path("shot.jpg"));
-    for (size_t i = 3; i < decoded.rgba.size(); i += 4) ASSERT_EQ(decoded.rgba[i], 255);
-    ParameterRecord settings = DefaultSettings();
-    settings.ScreenColor = 1;
-    settings.OutputMethod = 1;
-    EXPECT_EQ(Read(folder.Path("shot-keyed.png")).rgba, Expected(decoded, settings, 0, 0, 40, 30, nullptr).rgba);
-}
+INSTANTIATE_TEST_SUITE_P(Runs, KeyerOutputTest, ::testing::ValuesIn(OutputCases()), test::kCaseName);
 
 struct FailureCase {
     const char* name;
@@ -118,11 +128,11 @@ struct FailureCase {
 class KeyerFailureTest : public ::testing::TestWithParam<FailureCase> {};
 
 // Every file of the folder with its bytes.
-std::map<std::string, std::vector<uint8_t>> Contents(const TempFolder& folder) {
-    std::map<std::string, std::vector<uint8_t>> files;
+std::map<std::string, std::string> Contents(const TempFolder& folder) {
+    std::map<std::string, std::string> files;
     for (const auto& entry : std::filesystem::recursive_directory_iterator(folder.path()))
         if (entry.is_regular_file() && entry.path().filename() != "stderr.txt")
-            files[entry.path().string()] = ReadBytes(entry.path().string());
+            files[entry.path().string()] = ReadFile(entry.path().string());
     return files;
 }
 
@@ -135,12 +145,9 @@ TEST_P(KeyerFailureTest, ReportsTheFileAndTheReason) {
     Write(folder.Path("small.png"), Background(8, 8));
     WriteJpeg(folder.Path("in.jpg"), scene);
     WriteJpeg(folder.Path("big.jpg"), Scene(160, 120, true));
-    std::vector<uint8_t> jpeg = ReadBytes(folder.Path("big.jpg"));
-    jpeg.resize(jpeg.size() * 3 / 5);  // in the scan data
-    WriteBytes(folder.Path("cut.jpg"), jpeg);
-    std::vector<uint8_t> png = ReadBytes(folder.Path("in.png"));
-    png.resize(png.size() / 2);
-    WriteBytes(folder.Path("cut.png"), png);
+    const std::string jpeg = ReadFile(folder.Path("big.jpg")), png = ReadFile(folder.Path("in.png"));
+    WriteFile(folder.Path("cut.jpg"), jpeg.substr(0, jpeg.size() * 3 / 5));  // in the scan data
+    WriteFile(folder.Path("cut.png"), png.substr(0, png.size() / 2));
     WritePartialPng(folder.Path("short.png"), 32, 24, 10);
     WritePartialPng(folder.Path("bomb.png"), 32767, 32767, 1);
     std::ofstream(folder.Path("broken.png")) << "not a picture";
@@ -148,15 +155,8 @@ TEST_P(KeyerFailureTest, ReportsTheFileAndTheReason) {
     std::ofstream(folder.Path("other.ini")) << "[Other]\nGamma=40\n";
     std::filesystem::create_directory(folder.Path("out"));
     ASSERT_EQ(mkfifo(folder.Path("fifo").c_str(), 0600), 0);
-    // One pass: the folder's random name may itself hold "IN" or "DIR".
-    std::string arguments;
-    for (size_t i = 0; i < c.arguments.size();) {
-        if (c.arguments.compare(i, 2, "IN") == 0) arguments += folder.Path("in.png"), i += 2;
-        else if (c.arguments.compare(i, 3, "DIR") == 0) arguments += folder.path(), i += 3;
-        else arguments += c.arguments[i++];
-    }
     const auto before = Contents(folder);
-    Outcome run = Keyer(folder, arguments, "timeout 60");
+    Outcome run = Keyer(folder, Expand(c.arguments, folder), "timeout 60");
     EXPECT_EQ(run.status, c.status) << run.errors;
     EXPECT_NE(run.errors.find(c.message), std::string::npos) << run.errors;
     EXPECT_TRUE(c.status != 2 || Contents(folder) == before) << "a refused command line wrote";
@@ -215,7 +215,7 @@ INSTANTIATE_TEST_SUITE_P(
         FailureCase{"cutJpegAccepted", "key DIR/cut.jpg --accept-jpeg-warnings -o DIR/o.png", 0, ""},
         FailureCase{"settingsWithoutSection", "key IN --settings DIR/other.ini -o DIR/o.png", 0,
                     "other.ini: warning: no [TavRisk Settings] section"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    test::kCaseName);
 
 // Values beyond a setting's documented range are clamped wherever the keyer
 // takes them, the clamp is reported, and only the clamped value is saved.
@@ -260,7 +260,7 @@ INSTANTIATE_TEST_SUITE_P(
         RangeCase{"fileHugeGamma", "", "Gamma=99999999999999999999",
                   "s.tvk: Gamma=99999999999999999999 stored as 255", "Gamma", 255},
         RangeCase{"fileChoke", "", "MatteChoke=-500", "s.tvk: MatteChoke=-500 stored as -128", "MatteChoke", -128}),
-    [](const auto& info) { return std::string(info.param.name); });
+    test::kCaseName);
 
 // A keyer run that fails for want of room names the folder and the reason.
 // The full file systems are small ones mounted in a namespace of the run's
@@ -330,14 +330,12 @@ TEST(KeyerTest, FilesClaimingHugeSizesAreRefusedWithinLittleMemory) {
     TempFolder folder;
     WritePartialPng(folder.Path("tallpng.png"), 20000, 20000, 2);  // 1.6 GB of pixels claimed
     WriteJpeg(folder.Path("small.jpg"), Scene(64, 48, true));
-    std::vector<uint8_t> jpeg = ReadBytes(folder.Path("small.jpg"));
-    for (size_t i = 0; i + 9 < jpeg.size(); ++i)
-        if (jpeg[i] == 0xFF && jpeg[i + 1] == 0xC0) {  // the frame header: height, then width
-            jpeg[i + 5] = jpeg[i + 7] = 20000 >> 8;
-            jpeg[i + 6] = jpeg[i + 8] = 20000 & 0xFF;
-            break;
-        }
-    WriteBytes(folder.Path("talljpg.jpg"), jpeg);
+    std::string jpeg = ReadFile(folder.Path("small.jpg"));
+    const size_t frame = jpeg.find("\xFF\xC0");  // the frame header: height, then width
+    ASSERT_NE(frame, std::string::npos);
+    jpeg[frame + 5] = jpeg[frame + 7] = char(20000 >> 8);
+    jpeg[frame + 6] = jpeg[frame + 8] = char(20000 & 0xFF);
+    WriteFile(folder.Path("talljpg.jpg"), jpeg);
     Write(folder.Path("fine.png"), Scene(64, 48, true));
     Outcome run = Keyer(folder, "key " + folder.Path("tallpng.png") + " " + folder.Path("talljpg.jpg") + " " +
                                     folder.Path("fine.png"),
@@ -348,17 +346,6 @@ TEST(KeyerTest, FilesClaimingHugeSizesAreRefusedWithinLittleMemory) {
     EXPECT_TRUE(std::filesystem::exists(folder.Path("fine-keyed.png")));
 }
 #endif
-
-TEST(KeyerTest, ANewerSettingsFileIsReportedAndStillRead) {
-    TempFolder folder;
-    Write(folder.Path("in.png"), Scene(20, 20, true));
-    std::ofstream(folder.Path("new.tvk")) << "[TavRisk Settings]\nVersion=2\nOutputMethod=3\n";
-    Outcome run = Keyer(folder, "key " + folder.Path("in.png") + " --settings " + folder.Path("new.tvk"));
-    EXPECT_EQ(run.status, 0) << run.errors;
-    EXPECT_NE(run.errors.find("newer version of Tavrisk.  Only those"), std::string::npos) << run.errors;
-    Image out = Read(folder.Path("in-keyed.png"));
-    for (size_t i = 0; i < out.rgba.size(); i += 4) ASSERT_TRUE(out.rgba[i] == out.rgba[i + 1] && out.rgba[i] == out.rgba[i + 2]);
-}
 
 }  // namespace
 }  // namespace tav

@@ -24,29 +24,22 @@ Pixel Key(const KeySettings& s, int r, int g, int b, bool inside = true, const i
     return {k.matte, k.r, k.g, k.b};
 }
 
-struct RawCase {
-    uint8_t r, g, b;
-    bool green;
-    int32_t raw;
-};
-
-class RawMatteTest : public ::testing::TestWithParam<RawCase> {};
-
-TEST_P(RawMatteTest, ScreenKeyTruncatesTowardZeroAndClamps) {
-    const RawCase& c = GetParam();
-    EXPECT_EQ(RawMatteValue(c.r, c.g, c.b, c.green), c.raw);
+TEST(KeyingTest, RawMatteValueTruncatesTheScreenKeyTowardZeroAndClamps) {
+    const struct {
+        uint8_t r, g, b;
+        bool green;
+        int32_t raw;
+    } cases[] = {{0, 0, 255, false, 0},      // pure blue screen
+                 {0, 255, 0, true, 0},       // pure green screen
+                 {128, 128, 128, false, 255},  // neutral grey: k = 0
+                 {255, 0, 0, false, 255},    // pure red: k < 0 counts as 0
+                 {0, 0, 255, true, 255},     // blue on a green screen
+                 {10, 20, 31, false, 239},   // (62 - 30) / 2 = 16
+                 {11, 20, 30, false, 241},   // (60 - 31) / 2 = 14 (14.5 cut)
+                 {30, 21, 20, false, 255}};  // (40 - 51) / 2 = -5: not screen
+    for (const auto& c : cases)
+        EXPECT_EQ(RawMatteValue(c.r, c.g, c.b, c.green), c.raw) << int(c.r) << "," << int(c.g) << "," << int(c.b);
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Colours, RawMatteTest,
-    ::testing::Values(RawCase{0, 0, 255, false, 0},      // pure blue screen
-                      RawCase{0, 255, 0, true, 0},       // pure green screen
-                      RawCase{128, 128, 128, false, 255},  // neutral grey: k = 0
-                      RawCase{255, 0, 0, false, 255},    // pure red: k < 0 counts as 0
-                      RawCase{0, 0, 255, true, 255},     // blue on a green screen
-                      RawCase{10, 20, 31, false, 239},   // (62 - 30) / 2 = 16
-                      RawCase{11, 20, 30, false, 241},   // (60 - 31) / 2 = 14 (14.5 cut)
-                      RawCase{30, 21, 20, false, 255})); // (40 - 51) / 2 = -5: not screen
 
 // ---- Pixels worked out by hand ----------------------------------------------------
 

@@ -86,76 +86,60 @@ protected:
 
 // ---- Edit boxes and scroll bars ------------------------------------------------------
 
-struct EditCase {
-    const char* name;
-    int edit;
-    std::string typed;
-    int32_t field;       // the record's value afterwards
-    std::string shown;   // the box's text afterwards
-    int scroll, position;  // the scroll bar kept in step (0: none)
-};
-
-class DialogEditTest : public DialogTest, public ::testing::WithParamInterface<EditCase> {};
-
-TEST_P(DialogEditTest, ClampsTheNumberAndKeepsTheScrollBarInStep) {
-    const EditCase& c = GetParam();
-    int32_t field = 0;
+// Typing clamps the number to its box's range (an empty box and letters give
+// 0, a minus in an unsigned box too) and keeps the scroll bar in step; a
+// scroll bar moves the value and writes the box, and every scroll refreshes,
+// also one that changes nothing.
+TEST_F(DialogTest, EditBoxesAndScrollBarsKeepTheValueInRangeAndInStep) {
+    const struct {
+        int edit;
+        const char* typed;
+        int32_t value;         // the record's value afterwards
+        const char* shown;     // the box's text afterwards
+        int scroll, position;  // the scroll bar kept in step (0: none)
+    } edits[] = {{IDC_FORCE_BLACK, "300", 255, "255", IDC_FORCE_BLACK_SCROLL, 255},
+                 {IDC_MATTE_CHOKE, "-200", -128, "-128", IDC_MATTE_CHOKE_SCROLL, -128},
+                 {IDC_GAMMA, "12a", 0, "12a", IDC_GAMMA_SCROLL, 0},
+                 {IDC_GAMMA, "", 0, "", IDC_GAMMA_SCROLL, 0},
+                 {IDC_RESTORE_R, "-5", 0, "-5", 0, 0},
+                 {IDC_CORRECTION_R, "-300", -255, "-255", 0, 0}};
+    const struct {
+        int scroll;
+        uint16_t code;
+        int16_t thumb;
+        const char* before;
+        int32_t after;
+    } scrolls[] = {{IDC_MATTE_BLUR_SCROLL, platform::kScrollPageRight, 0, "250", 255},
+                   {IDC_MATTE_BLUR_SCROLL, platform::kScrollLineLeft, 0, "0", 0},
+                   {IDC_MATTE_CHOKE_SCROLL, platform::kScrollLeftEnd, 0, "5", -128},
+                   {IDC_MATTE_CHOKE_SCROLL, platform::kScrollThumbTrack, -100, "5", -100}};
+    auto field = [&](int edit) -> int32_t {
+        const ParameterRecord& p = record();
+        return edit == IDC_MATTE_CHOKE ? p.MatteChoke : edit == IDC_CORRECTION_R ? p.CorrectionR
+               : edit == IDC_FORCE_BLACK ? p.ForceBlack : edit == IDC_RESTORE_R ? p.RestoreR
+               : edit == IDC_MATTE_BLUR ? p.MatteBlur : p.Gamma;
+    };
     Run([&](WindowHandle d, PluginState*) {
-        platform::TypeText(d, c.edit, c.typed);
-        field = c.edit == IDC_MATTE_CHOKE ? record().MatteChoke
-                : c.edit == IDC_CORRECTION_R ? record().CorrectionR
-                : c.edit == IDC_FORCE_BLACK  ? record().ForceBlack
-                : c.edit == IDC_RESTORE_R    ? record().RestoreR
-                                             : record().Gamma;
-        EXPECT_EQ(platform::ControlText(d, c.edit), c.shown);
-        EXPECT_EQ(c.scroll != 0 ? platform::ScrollPositionOf(d, c.scroll) : 0, c.position);
-    }, [](ParameterRecord& p) { p.Gamma = 40; });
-    EXPECT_EQ(field, c.field);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases, DialogEditTest,
-    ::testing::Values(EditCase{"AboveTheRange", IDC_FORCE_BLACK, "300", 255, "255", IDC_FORCE_BLACK_SCROLL, 255},
-                      EditCase{"BelowTheRange", IDC_MATTE_CHOKE, "-200", -128, "-128", IDC_MATTE_CHOKE_SCROLL, -128},
-                      EditCase{"Empty", IDC_GAMMA, "", 0, "", IDC_GAMMA_SCROLL, 0},
-                      EditCase{"Letters", IDC_GAMMA, "12a", 0, "12a", IDC_GAMMA_SCROLL, 0},
-                      EditCase{"MinusInAnUnsignedBox", IDC_RESTORE_R, "-5", 0, "-5", 0, 0},
-                      EditCase{"SignedBox", IDC_CORRECTION_R, "-300", -255, "-255", 0, 0}),
-    test::kCaseName);
-
-struct ScrollCase {
-    const char* name;
-    int scroll;
-    uint16_t code;
-    int16_t thumb;
-    int32_t before, after;
-};
-
-class DialogScrollTest : public DialogTest, public ::testing::WithParamInterface<ScrollCase> {};
-
-TEST_P(DialogScrollTest, MovesTheValueWritesTheBoxAndRefreshes) {
-    const ScrollCase& c = GetParam();
-    const bool choke = c.scroll == IDC_MATTE_CHOKE_SCROLL;
-    Run([&](WindowHandle d, PluginState*) {
-        const int paints = platform::PaintCount(d);
-        platform::Scroll(d, c.scroll, c.code, c.thumb);
-        EXPECT_EQ(choke ? record().MatteChoke : record().MatteBlur, c.after);
-        EXPECT_EQ(platform::ControlText(d, choke ? IDC_MATTE_CHOKE : IDC_MATTE_BLUR), std::to_string(c.after));
-        // Every action refreshes, also one that changes nothing.
-        EXPECT_GT(platform::PaintCount(d), paints);
-    }, [&](ParameterRecord& p) {
-        p.MatteBlur = uint8_t(choke ? 0 : c.before);
-        p.MatteChoke = choke ? c.before : 0;
+        for (const auto& c : edits) {
+            SCOPED_TRACE(std::string("typed ") + c.typed);
+            platform::TypeText(d, IDC_GAMMA, "40");
+            platform::TypeText(d, c.edit, c.typed);
+            EXPECT_EQ(field(c.edit), c.value);
+            EXPECT_EQ(platform::ControlText(d, c.edit), c.shown);
+            EXPECT_EQ(c.scroll != 0 ? platform::ScrollPositionOf(d, c.scroll) : 0, c.position);
+        }
+        for (const auto& c : scrolls) {
+            const int box = c.scroll == IDC_MATTE_CHOKE_SCROLL ? IDC_MATTE_CHOKE : IDC_MATTE_BLUR;
+            SCOPED_TRACE(std::string("scrolled from ") + c.before);
+            platform::TypeText(d, box, c.before);
+            const int paints = platform::PaintCount(d);
+            platform::Scroll(d, c.scroll, c.code, c.thumb);
+            EXPECT_EQ(field(box), c.after);
+            EXPECT_EQ(platform::ControlText(d, box), std::to_string(c.after));
+            EXPECT_GT(platform::PaintCount(d), paints);
+        }
     });
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases, DialogScrollTest,
-    ::testing::Values(ScrollCase{"PageRightNearTheEnd", IDC_MATTE_BLUR_SCROLL, platform::kScrollPageRight, 0, 250, 255},
-                      ScrollCase{"LineLeftAtZero", IDC_MATTE_BLUR_SCROLL, platform::kScrollLineLeft, 0, 0, 0},
-                      ScrollCase{"LeftEnd", IDC_MATTE_CHOKE_SCROLL, platform::kScrollLeftEnd, 0, 5, -128},
-                      ScrollCase{"SignedThumb", IDC_MATTE_CHOKE_SCROLL, platform::kScrollThumbTrack, -100, 5, -100}),
-    test::kCaseName);
 
 // ---- Zoom, pan, picks -------------------------------------------------------------------
 

@@ -3,7 +3,6 @@
 #include <cstdint>
 #include <cstring>
 #include <new>
-#include <string>
 #include <utility>
 #include <vector>
 
@@ -57,42 +56,34 @@ uint8_t* BlockOf(const Matte& matte) {
 // slot table shows whether a block is still held.
 constexpr int kFileSide = 1024;
 
-struct Case {
-    const char* name;
-    Pass pass;
-    int width, height, amount;
-    bool scratch;
-};
-
-class PreviewMatteTest : public ::testing::TestWithParam<Case> {};
-
 // A new block holds the pass's result and the input is released; without
 // scratch memory the choke is computed pixel by pixel, with the same result.
-TEST_P(PreviewMatteTest, ReturnsANewBlockWithThePassAndReleasesTheInput) {
-    const Case& c = GetParam();
-    const Matte input = test::MakeMatte(c.width, c.height, test::Pattern::SoftEdges, 3);
-    uint8_t* block = BlockOf(input);
-    ASSERT_NE(block, nullptr);
-    const bool fileBacked = FindBufferSlot(block) != nullptr;
-    uint8_t* result = RunPass(c.pass, block, c.width, c.height, c.amount, c.scratch);
-    ASSERT_NE(result, block);
-    EXPECT_FALSE(fileBacked && FindBufferSlot(block) != nullptr) << "the input block is still held";
-    const Matte got(result, result + input.size());
-    FreeLargeBuffer(result);
-    EXPECT_TRUE(got == (c.pass == Pass::Blur ? reference::Blur(input, c.width, c.height, c.amount)
-                                             : reference::Choke(input, c.width, c.height, c.amount)));
+// At a zoomed-in scale the blur's radius can exceed a byte.
+TEST(PreviewMatteTest, ReturnsANewBlockWithThePassAndReleasesTheInput) {
+    const struct {
+        Pass pass;
+        int width, height, amount;
+        bool scratch;
+    } cases[] = {{Pass::Blur, 33, 21, 9, true}, {Pass::Blur, 30, 20, 1000, true},
+                 {Pass::Blur, kFileSide, kFileSide, 3, true}, {Pass::Choke, 23, 13, -2, true},
+                 {Pass::Choke, 40, 9, 5, true}, {Pass::Choke, kFileSide, kFileSide, 2, true},
+                 {Pass::Choke, 61, 47, -7, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::Message() << (c.pass == Pass::Blur ? "blur " : "choke ") << c.amount << " of "
+                                          << c.width << " x " << c.height << (c.scratch ? "" : " without scratch"));
+        const Matte input = test::MakeMatte(c.width, c.height, test::Pattern::SoftEdges, 3);
+        uint8_t* block = BlockOf(input);
+        ASSERT_NE(block, nullptr);
+        const bool fileBacked = FindBufferSlot(block) != nullptr;
+        uint8_t* result = RunPass(c.pass, block, c.width, c.height, c.amount, c.scratch);
+        ASSERT_NE(result, block);
+        EXPECT_FALSE(fileBacked && FindBufferSlot(block) != nullptr) << "the input block is still held";
+        const Matte got(result, result + input.size());
+        FreeLargeBuffer(result);
+        EXPECT_TRUE(got == (c.pass == Pass::Blur ? reference::Blur(input, c.width, c.height, c.amount)
+                                                 : reference::Choke(input, c.width, c.height, c.amount)));
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Passes, PreviewMatteTest,
-    ::testing::Values(Case{"blur", Pass::Blur, 33, 21, 9, true},
-                      // At a zoomed-in scale the radius can exceed a byte.
-                      Case{"blurZoomedIn", Pass::Blur, 30, 20, 1000, true},
-                      Case{"blurFileSized", Pass::Blur, kFileSide, kFileSide, 3, true},
-                      Case{"shrink", Pass::Choke, 23, 13, -2, true}, Case{"grow", Pass::Choke, 40, 9, 5, true},
-                      Case{"chokeFileSized", Pass::Choke, kFileSide, kFileSide, 2, true},
-                      Case{"chokeWithoutScratch", Pass::Choke, 61, 47, -7, false}),
-    [](const auto& info) { return std::string(info.param.name); });
 
 // Without a block for the result, or (the blur) without scratch memory, the
 // input comes back unchanged and still held; so does no block or an empty area.

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstring>
 #include <optional>
 #include <string>
 #include <vector>
@@ -15,7 +14,7 @@
 #include "output/preview.h"
 #include "platform/posix/in_process_clipboard.h"
 #include "tests/reference.h"
-#include "tests/support.h"
+#include "tests/keyer_support.h"
 
 namespace tav {
 namespace {
@@ -23,21 +22,6 @@ namespace {
 using test::PreparedRun;
 
 constexpr platform::PixelRect kPane{10, 20, 110, 120};  // 100 x 100
-
-// A green-screen layer: a warm disc with a soft edge, white rows at the top
-// and white columns at the left (outside the content bounds), transparency
-// 200.
-std::vector<uint8_t> Layer(int width, int height) {
-    return test::MakeImage(width, height, 4, [=](int x, int y, int p) {
-        if (p == 3) return 200;
-        if (y < 3 || x < 4) return 255;
-        const int dx = x - width / 2, dy = y - height / 2, r = std::min(width, height) / 3;
-        const int d2 = dx * dx + dy * dy;
-        const int mix = d2 < r * r ? 255 : d2 < r * r + 8 * r ? 255 - 255 * (d2 - r * r) / (8 * r) : 0;
-        const int screen[3] = {30 + (x * 7 + y) % 9, 205, 40}, subject[3] = {210, 120 + x % 40, 90};
-        return screen[p] + (subject[p] - screen[p]) * mix / 255;
-    });
-}
 
 DibColor Backdrop(int32_t column, int32_t row) { return {uint8_t(column * 3), uint8_t(row * 5), 77}; }
 
@@ -55,50 +39,48 @@ std::vector<uint8_t> ExpectedPicture(PreparedRun& run, std::pair<int, int> pictu
     const int pcx = kPane.left + (kPane.right - kPane.left) / 2, pcy = kPane.top + (kPane.bottom - kPane.top) / 2;
     const int cx = s.previewCenterX == -1 ? s.width / 2 : s.previewCenterX;
     const int cy = s.previewCenterY == -1 ? s.height / 2 : s.previewCenterY;
-    const int x0 = std::max(0, cx + MulDiv(kPane.left - pcx, n, 1)), y0 = std::max(0, cy + MulDiv(kPane.top - pcy, n, 1));
+    const int x0 = std::max(0, cx + MulDiv(kPane.left - pcx, n, 1));
+    const int y0 = std::max(0, cy + MulDiv(kPane.top - pcy, n, 1));
 
     // The key range and content bounds of the whole area, from its pixels.
-    std::vector<uint8_t> rgb;
     int lo = 255, hi = 0, cl = s.width, ct = s.height, cr = 0, cb = 0;
     for (int y = 0; y < s.height; ++y)
         for (int x = 0; x < s.width; ++x) {
-            const uint8_t* px = &run.host.image()[((size_t(y) + r.filterRect.top) * run.host.width() + x + r.filterRect.left) * 4];
+            const size_t at = (size_t(y) + r.filterRect.top) * run.host.width() + x + r.filterRect.left;
+            const uint8_t* px = &run.host.image()[at * 4];
             const int a = 255 - std::clamp((2 * px[1] - px[2] - px[0]) / 2, 0, 255);
             lo = std::min(lo, a), hi = std::max(hi, a);
-            if ((px[0] & px[1] & px[2]) != 255) cl = std::min(cl, x), ct = std::min(ct, y), cr = std::max(cr, x + 1), cb = std::max(cb, y + 1);
+            if ((px[0] & px[1] & px[2]) == 255) continue;
+            cl = std::min(cl, x), ct = std::min(ct, y), cr = std::max(cr, x + 1), cb = std::max(cb, y + 1);
         }
     const auto table = reference::LevelTable(p.ForceBlack, p.ForceWhite, p.Gamma, p.DynamicRange != 0, lo, hi);
-    const MatteSettings settings = MatteSettingsOf(p);
 
-    // The image reduced n : 1, block averages with halves rounded up.
-    auto reduced = [&](int rx, int ry, int k) {
-        int sum = 0, count = 0;
-        for (int y = ry * n; y < std::min(ry * n + n, run.host.height()); ++y)
-            for (int x = rx * n; x < std::min(rx * n + n, run.host.width()); ++x, ++count)
-                sum += run.host.image()[(size_t(y) * run.host.width() + x) * 4 + k];
-        return (2 * sum + count) / (2 * count);
-    };
+    // The image reduced n : 1, block averages with halves rounded up, keyed
+    // with the content bounds in its own pixels (x0 + i n inside) and the
+    // blur and the choke scaled down, truncating.
+    std::vector<uint8_t> rgb;
+    for (int j = 0; j < ph; ++j)
+        for (int i = 0; i < pw; ++i)
+            for (int k = 0; k < 3; ++k) {
+                const int rx = r.inRect.left + i, ry = r.inRect.top + j;
+                int sum = 0, count = 0;
+                for (int y = ry * n; y < std::min(ry * n + n, run.host.height()); ++y)
+                    for (int x = rx * n; x < std::min(rx * n + n, run.host.width()); ++x, ++count)
+                        sum += run.host.image()[(size_t(y) * run.host.width() + x) * 4 + k];
+                rgb.push_back(uint8_t((2 * sum + count) / (2 * count)));
+            }
+    auto reduced = [n](int edge, int origin) { return edge <= origin ? 0 : (edge - origin + n - 1) / n; };
+    MatteSettings settings = MatteSettingsOf(p);
+    settings.matteBlur = uint8_t(p.MatteBlur / n);
+    settings.matteChoke = p.MatteChoke / n;
+    const reference::WorkerResult keyed = reference::RunWorker(settings, table.data(), rgb, pw, ph, reduced(cl, x0),
+                                                               reduced(ct, y0), reduced(cr, x0), reduced(cb, y0));
     const bool matteView = p.ShowMatte != 0 || p.OutputMethod == 2 || p.OutputMethod == 3;
-    reference::Matte matte(size_t(pw) * ph);
-    std::vector<uint8_t> out(size_t(pw) * ph * 3);
-    for (int j = 0; j < ph; ++j)
-        for (int i = 0; i < pw; ++i) {
-            const int px = x0 + i * n, py = y0 + j * n;
-            const bool inside = cl <= px && px < cr && ct <= py && py < cb;
-            const reference::Keyed k = reference::KeyPixel(settings, table.data(), reduced(r.inRect.left + i, r.inRect.top + j, 0),
-                                                           reduced(r.inRect.left + i, r.inRect.top + j, 1),
-                                                           reduced(r.inRect.left + i, r.inRect.top + j, 2), inside);
-            matte[size_t(j) * pw + i] = k.m;
-            uint8_t* o = &out[(size_t(j) * pw + i) * 3];
-            o[0] = k.r, o[1] = k.g, o[2] = k.b;
-        }
-    const int blur = p.MatteBlur / n, choke = p.MatteChoke / n;
-    if (blur != 0) matte = reference::Blur(matte, pw, ph, blur);
-    if (choke != 0) matte = reference::Choke(matte, pw, ph, choke);
+    std::vector<uint8_t> out = keyed.foreground;
     for (int j = 0; j < ph; ++j)
         for (int i = 0; i < pw; ++i) {
             uint8_t* o = &out[(size_t(j) * pw + i) * 3];
-            const int m = matte[size_t(j) * pw + i], px = x0 + i * n, py = y0 + j * n;
+            const int m = keyed.final[size_t(j) * pw + i], px = x0 + i * n, py = y0 + j * n;
             if (matteView) {
                 o[0] = o[1] = o[2] = uint8_t(m);
             } else if (px < picture.first && py < picture.second) {
@@ -138,7 +120,7 @@ protected:
 
 TEST_P(PreviewPictureTest, IsTheReducedAreaKeyedByThePlainReferences) {
     const PictureCase& c = GetParam();
-    PreparedRun run(260, 180, 4, Layer(260, 180));
+    PreparedRun run(260, 180, 4, test::Scene(260, 180, true).rgba);
     if (c.selection) run.Select(17, 9, 247, 171);
     ParameterRecord& p = run.parameters();
     p.ScreenColor = 1;
@@ -148,7 +130,8 @@ TEST_P(PreviewPictureTest, IsTheReducedAreaKeyedByThePlainReferences) {
     p.ShowMatte = uint8_t(c.showMatte);
     p.Gamma = 30;
     if (c.background) {
-        const std::vector<uint8_t> dib = test::MakeDib(test::DibLayout{c.background->first, c.background->second}, Backdrop);
+        const auto [width, height] = *c.background;
+        const std::vector<uint8_t> dib = test::MakeDib(test::DibLayout{width, height}, Backdrop);
         platform::SetClipboardDib(dib.data(), dib.size());
     }
     SetPreviewRect(kPane);
@@ -178,37 +161,31 @@ INSTANTIATE_TEST_SUITE_P(
 // The fit zoom and the window: the whole area at the most reduced zoom, a
 // smaller one at full size in a display of its own size, and reductions
 // beyond a signed byte held at 1 : 128 with the window inside the area.
-struct FitCase {
-    int width, height;
-    int fit;
-    int displayWidth, displayHeight;
-};
-
-class FitZoomTest : public ::testing::TestWithParam<FitCase> {};
-
-TEST_P(FitZoomTest, ChoosesTheFitAndKeepsTheWindowInsideTheArea) {
-    const FitCase& c = GetParam();
-    PreparedRun run(c.width, c.height, 3, {});
-    SetPreviewRect(kPane);
-    FitPreviewZoom(&run.state);
-    EXPECT_EQ(run.parameters().FitZoom, c.fit);
-    run.parameters().PreviewZoom = run.parameters().FitZoom;
-    LayOutPreview(&run.state);
-    const Rect& d = run.state.previewRect;
-    EXPECT_EQ(d.right - d.left, c.displayWidth);
-    EXPECT_EQ(d.bottom - d.top, c.displayHeight);
-    const Rect& in = run.host.record().inRect;
-    const int n = c.fit <= 0 ? -c.fit : 1;
-    EXPECT_TRUE(in.left >= 0 && in.top >= 0 && in.right * n <= c.width + n - 1 && in.bottom * n <= c.height + n - 1);
-    if (c.fit == 1) {
-        EXPECT_TRUE(run.state.previewCenterX == -1 && run.state.previewCenterY == -1);
+TEST(PreviewLayoutTest, TheFitZoomShowsTheWholeAreaWithTheWindowInsideIt) {
+    const struct {
+        int width, height;
+        int fit;
+        int displayWidth, displayHeight;
+    } cases[] = {{1000, 600, -10, 100, 60}, {1001, 600, -11, 91, 55}, {80, 60, 1, 80, 60},
+                 {30000, 40, -128, 100, 0}, {300, 31000, -128, 2, 100}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.width) + " x " + std::to_string(c.height));
+        PreparedRun run(c.width, c.height, 3, {});
+        SetPreviewRect(kPane);
+        FitPreviewZoom(&run.state);
+        EXPECT_EQ(run.parameters().FitZoom, c.fit);
+        run.parameters().PreviewZoom = run.parameters().FitZoom;
+        LayOutPreview(&run.state);
+        const Rect& d = run.state.previewRect;
+        EXPECT_EQ(d.right - d.left, c.displayWidth);
+        EXPECT_EQ(d.bottom - d.top, c.displayHeight);
+        const Rect& in = run.host.record().inRect;
+        const int n = c.fit <= 0 ? -c.fit : 1;
+        EXPECT_TRUE(in.left >= 0 && in.top >= 0);
+        EXPECT_TRUE(in.right * n <= c.width + n - 1 && in.bottom * n <= c.height + n - 1);
+        EXPECT_TRUE(c.fit != 1 || (run.state.previewCenterX == -1 && run.state.previewCenterY == -1));
     }
 }
-
-INSTANTIATE_TEST_SUITE_P(Areas, FitZoomTest,
-                         ::testing::Values(FitCase{1000, 600, -10, 100, 60}, FitCase{1001, 600, -11, 91, 55},
-                                           FitCase{80, 60, 1, 80, 60}, FitCase{30000, 40, -128, 100, 0},
-                                           FitCase{300, 31000, -128, 2, 100}));
 
 // Panning past an edge: the window starts at the area's left edge, or ends at
 // its right edge.
@@ -231,7 +208,7 @@ TEST(PreviewLayoutTest, APanPastEitherEdgeIsHeldInsideTheArea) {
 // The blur and the choke shrink with the zoom, truncating: a blur of 3 at
 // 1 : 4 vanishes; a choke of -5 at 1 : 2 chokes by -2.
 TEST(PreviewLayoutTest, BlurAndChokeScaleWithTheZoom) {
-    PreparedRun run(260, 180, 4, Layer(260, 180));
+    PreparedRun run(260, 180, 4, test::Scene(260, 180, true).rgba);
     SetPreviewRect(kPane);
     ASSERT_TRUE(CaptureImage(&run.state));
     auto picture = [&](int zoom, int blur, int choke) {
@@ -251,7 +228,7 @@ TEST(PreviewLayoutTest, BlurAndChokeScaleWithTheZoom) {
 
 // After a request the host refused, nothing it delivered before is touched.
 TEST(PreviewLayoutTest, AfterAFailedRequestTheRenderTouchesNoBuffer) {
-    PreparedRun run(260, 180, 4, Layer(260, 180));
+    PreparedRun run(260, 180, 4, test::Scene(260, 180, true).rgba);
     SetPreviewRect(kPane);
     run.parameters().PreviewZoom = -2;
     ASSERT_TRUE(CaptureImage(&run.state));

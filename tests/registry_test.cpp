@@ -15,17 +15,13 @@ namespace tav {
 namespace {
 
 using platform::kRegistryBinary;
-using platform::kRegistryNumber;
 using platform::kRegistryText;
 using test::Number;
 using test::RawValue;
+using test::StoreSetting;
 using test::Text;
 
 constexpr char kSubkey[] = "SOFTWARE\\Brackwater Works\\Tavrisk";
-
-bool Store(const char* path, const char* name, const RawValue& value) {
-    return WriteSettingsValue(path, name, value.bytes.data(), value.type, uint32_t(value.bytes.size())) == 1;
-}
 
 class RegistryTest : public ::testing::Test {
 protected:
@@ -34,50 +30,36 @@ protected:
 
 enum class Branch { None, User, Machine };
 
-struct RootCase {
-    const char* name;
-    const char* path;
-    Branch branch;
-};
-
-class RegistryRootTest : public RegistryTest, public ::testing::WithParamInterface<RootCase> {};
-
-TEST_P(RegistryRootTest, RootNameChoosesTheStoreOrNoKey) {
-    const RootCase& c = GetParam();
-    const bool key = c.branch != Branch::None;
-    platform::RegistryKey opened = OpenSettingsKey(c.path);
-    EXPECT_EQ(opened != platform::kNoRegistryKey, key);
-    platform::CloseRegistryKey(opened);
-
-    EXPECT_EQ(WriteSettingsInt(c.path, "PosY", 5), key ? 1 : 0);
-    EXPECT_EQ(ReadSettingsInt(c.path, "PosY", kNoStoredPosition), key ? 5 : kNoStoredPosition);
-    char buffer[16];
-    uint32_t type = 0, size = sizeof buffer;
-    EXPECT_EQ(QuerySettingsValue(c.path, "PosY", buffer, &type, &size), key ? 1 : 0);
-    EXPECT_EQ(test::NamesIn(stores.userStore()).size(), c.branch == Branch::User ? 1u : 0u);
-    EXPECT_EQ(test::NamesIn(stores.machineStore()).size(), c.branch == Branch::Machine ? 1u : 0u);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Paths, RegistryRootTest,
-    ::testing::Values(RootCase{"UserKey", kUserSettingsKey, Branch::User},
-                      RootCase{"MachineKey", kMachineSettingsKey, Branch::Machine},
-                      RootCase{"ClassesRoot", "HKEY_CLASSES_ROOT\\SOFTWARE\\Brackwater Works\\Tavrisk", Branch::None},
-                      RootCase{"UsersRoot", "HKEY_USERS\\SOFTWARE", Branch::None},
-                      RootCase{"RootNameInLowerCase", "hkey_current_user\\SOFTWARE", Branch::None},
-                      RootCase{"RootNameCut", "HKEY_CURRENT_USE", Branch::None}, RootCase{"Empty", "", Branch::None},
-                      RootCase{"UserRootAlone", "HKEY_CURRENT_USER", Branch::User},
-                      RootCase{"MachineRootWithSlash", "HKEY_LOCAL_MACHINE/SOFTWARE", Branch::Machine},
-                      RootCase{"MachineRootLongerName", "HKEY_LOCAL_MACHINE_SOFTWARE", Branch::Machine}),
-    test::kCaseName);
-
-TEST_F(RegistryTest, NullPathGivesNoKeyDefaultsAndFailedWrites) {
-    EXPECT_EQ(OpenSettingsKey(nullptr), platform::kNoRegistryKey);
-    EXPECT_EQ(ReadSettingsInt(nullptr, "PosX", 17), 17);
-    EXPECT_EQ(WriteSettingsInt(nullptr, "PosX", 1), 0);
-    char buffer[4];
-    uint32_t size = sizeof buffer;
-    EXPECT_EQ(QuerySettingsValue(nullptr, "PosX", buffer, nullptr, &size), 0);
+// The root name chooses the store; any other start, and a null path, names
+// no key: reads give their defaults and writes fail.
+TEST(RegistryRootTest, RootNameChoosesTheStoreOrNoKey) {
+    const struct {
+        const char* path;
+        Branch branch;
+    } cases[] = {{kUserSettingsKey, Branch::User},
+                 {kMachineSettingsKey, Branch::Machine},
+                 {"HKEY_CLASSES_ROOT\\SOFTWARE\\Brackwater Works\\Tavrisk", Branch::None},
+                 {"HKEY_USERS\\SOFTWARE", Branch::None},
+                 {"hkey_current_user\\SOFTWARE", Branch::None},
+                 {"HKEY_CURRENT_USE", Branch::None},
+                 {"", Branch::None},
+                 {nullptr, Branch::None},
+                 {"HKEY_CURRENT_USER", Branch::User},
+                 {"HKEY_LOCAL_MACHINE/SOFTWARE", Branch::Machine},
+                 {"HKEY_LOCAL_MACHINE_SOFTWARE", Branch::Machine}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path != nullptr ? c.path : "(null)");
+        test::ScopedSettingsStores stores;
+        const bool key = c.branch != Branch::None;
+        platform::RegistryKey opened = OpenSettingsKey(c.path);
+        EXPECT_EQ(opened != platform::kNoRegistryKey, key);
+        platform::CloseRegistryKey(opened);
+        EXPECT_EQ(WriteSettingsInt(c.path, "PosY", 5), key ? 1 : 0);
+        EXPECT_EQ(ReadSettingsInt(c.path, "PosY", kNoStoredPosition), key ? 5 : kNoStoredPosition);
+        EXPECT_EQ(test::StoredSetting(c.path, "PosY").has_value(), key);
+        EXPECT_EQ(test::NamesIn(stores.userStore()).size(), c.branch == Branch::User ? 1u : 0u);
+        EXPECT_EQ(test::NamesIn(stores.machineStore()).size(), c.branch == Branch::Machine ? 1u : 0u);
+    }
 }
 
 // The character after the root name is skipped whatever it is.
@@ -88,49 +70,39 @@ TEST_F(RegistryTest, AnySeparatorAfterTheRootReachesTheSameKey) {
 
 // ---- Integers -----------------------------------------------------------------------
 
-struct IntReadCase {
-    const char* name;
-    RawValue stored;
-    int32_t expected;
-};
-
-class RegistryIntReadTest : public RegistryTest, public ::testing::WithParamInterface<IntReadCase> {};
-
 // ReadSettingsInt, and the dialog's own read of PosX (a query into 16 bytes
 // and the same conversion), agree on every kind of value.
-TEST_P(RegistryIntReadTest, ReadsThroughReadSettingsIntAndThroughTheQuery) {
-    const IntReadCase& c = GetParam();
-    ASSERT_TRUE(Store(kUserSettingsKey, "PosX", c.stored));
-    EXPECT_EQ(ReadSettingsInt(kUserSettingsKey, "PosX", kNoStoredPosition), c.expected);
-    char buffer[16] = {};
-    uint32_t type = 0, size = sizeof buffer;
-    int read = QuerySettingsValue(kUserSettingsKey, "PosX", buffer, &type, &size);
-    EXPECT_EQ(ConvertSettingsInt(read != 0, type, buffer, read ? size : 0, kNoStoredPosition), c.expected);
+TEST_F(RegistryTest, IntegersReadAlikeThroughReadSettingsIntAndThroughTheQuery) {
+    const struct {
+        RawValue stored;
+        int32_t expected;
+    } cases[] = {
+        {Text("  -12"), -12}, {Text("left"), 0}, {Text(""), 0}, {Text("-"), 0}, {Text("+7px"), 7},
+        {Text("\t\n\r 42"), 42}, {Text("15 20"), 15}, {Text("2147483648"), 2147483647},
+        {Text("-99999999999"), -2147483647 - 1},
+        // 16 bytes without a NUL: the conversion stops at the buffer's end;
+        // 17 bytes do not fit.
+        {{kRegistryText, "   0000000000042"}, 42}, {Text("   00000000000042"), kNoStoredPosition},
+        {Number(30), 30}, {Number(0xFFFFFFFFu), -1},
+        {{kRegistryBinary, std::string("\x05\x00\x00\x00", 4)}, kNoStoredPosition},
+        {{platform::kRegistryExpandableText, std::string("5\0", 2)}, kNoStoredPosition},
+        {{platform::kRegistryTextList, std::string("5\0\0", 3)}, kNoStoredPosition},
+        {{platform::kRegistryNumber64, std::string(8, '\x01')}, kNoStoredPosition}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE("type " + std::to_string(c.stored.type) + " \"" + c.stored.bytes + "\"");
+        ASSERT_TRUE(StoreSetting(kUserSettingsKey, "PosX", c.stored));
+        EXPECT_EQ(ReadSettingsInt(kUserSettingsKey, "PosX", kNoStoredPosition), c.expected);
+        char buffer[16] = {};
+        uint32_t type = 0, size = sizeof buffer;
+        int read = QuerySettingsValue(kUserSettingsKey, "PosX", buffer, &type, &size);
+        EXPECT_EQ(ConvertSettingsInt(read != 0, type, buffer, read ? size : 0, kNoStoredPosition), c.expected);
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Values, RegistryIntReadTest,
-    ::testing::Values(
-        IntReadCase{"BlanksMinusDigits", Text("  -12"), -12}, IntReadCase{"TextWithoutDigits", Text("left"), 0},
-        IntReadCase{"EmptyText", Text(""), 0}, IntReadCase{"SignWithoutDigits", Text("-"), 0},
-        IntReadCase{"PlusSign", Text("+7px"), 7}, IntReadCase{"OtherWhiteSpace", Text("\t\n\r 42"), 42},
-        IntReadCase{"DigitsEndAtOtherCharacter", Text("15 20"), 15},
-        IntReadCase{"TooLargeSaturates", Text("2147483648"), 2147483647},
-        IntReadCase{"TooSmallSaturates", Text("-99999999999"), -2147483647 - 1},
-        // 16 bytes without a NUL: the conversion stops at the buffer's end.
-        IntReadCase{"SixteenBytesUnterminated", {kRegistryText, "   0000000000042"}, 42},
-        IntReadCase{"SeventeenBytesDoNotFit", Text("   00000000000042"), kNoStoredPosition},
-        IntReadCase{"Number", Number(30), 30}, IntReadCase{"NumberAllOnesIsMinusOne", Number(0xFFFFFFFFu), -1},
-        IntReadCase{"Binary", {kRegistryBinary, std::string("\x05\x00\x00\x00", 4)}, kNoStoredPosition},
-        IntReadCase{"ExpandableText", {platform::kRegistryExpandableText, std::string("5\0", 2)}, kNoStoredPosition},
-        IntReadCase{"TextList", {platform::kRegistryTextList, std::string("5\0\0", 3)}, kNoStoredPosition},
-        IntReadCase{"Number64", {platform::kRegistryNumber64, std::string(8, '\x01')}, kNoStoredPosition}),
-    test::kCaseName);
 
 TEST_F(RegistryTest, MissingValueOrFailedQueryGivesTheDefault) {
     EXPECT_EQ(ReadSettingsInt(kUserSettingsKey, "PosY", kNoStoredPosition), kNoStoredPosition);
     EXPECT_EQ(ReadSettingsInt(kUserSettingsKey, "debug", 0), 0);
-    EXPECT_EQ(ConvertSettingsInt(false, kRegistryNumber, "\x01\0\0\0", 4, -3), -3);
+    EXPECT_EQ(ConvertSettingsInt(false, platform::kRegistryNumber, "\x01\0\0\0", 4, -3), -3);
 }
 
 // Negative values as text with its NUL, the others as 4-byte numbers.
@@ -140,53 +112,43 @@ TEST_F(RegistryTest, WrittenIntegersAreStoredInTheirFormAndReadBack) {
         {-2147483647 - 1, Text("-2147483648")}};
     for (const auto& [value, stored] : cases) {
         ASSERT_EQ(WriteSettingsInt(kUserSettingsKey, "PosY", value), 1);
-        char buffer[64];
-        uint32_t type = 0, size = sizeof buffer;
-        ASSERT_EQ(QuerySettingsValue(kUserSettingsKey, "PosY", buffer, &type, &size), 1);
-        EXPECT_EQ((RawValue{type, std::string(buffer, size)}), stored) << value;
+        EXPECT_EQ(test::StoredSetting(kUserSettingsKey, "PosY"), stored) << value;
         EXPECT_EQ(ReadSettingsInt(kUserSettingsKey, "PosY", kNoStoredPosition), value);
     }
 }
 
 // ---- ParamDirectory and HelpFile ------------------------------------------------------
 
-struct DirectoryCase {
-    const char* name;
-    std::optional<RawValue> user;
-    std::optional<RawValue> machine;
-    std::optional<std::string> expected;  // nullopt: no folder
-};
-
-class RegistryParamDirectoryTest : public RegistryTest, public ::testing::WithParamInterface<DirectoryCase> {};
-
-TEST_P(RegistryParamDirectoryTest, UserKeyThenMachineKeyOnlyNonEmptyTextCounts) {
-    const DirectoryCase& c = GetParam();
-    ASSERT_TRUE(!c.user || Store(kUserSettingsKey, kParamDirectoryValue, *c.user));
-    ASSERT_TRUE(!c.machine || Store(kMachineSettingsKey, kParamDirectoryValue, *c.machine));
-    char folder[kSettingsTextSize];
-    std::memset(folder, 'Z', sizeof folder);
-    EXPECT_EQ(LookUpParamDirectory(folder), c.expected.has_value());
-    EXPECT_EQ(std::string(folder, strnlen(folder, sizeof folder)), c.expected.value_or(""));
+// The user's key, then the machine's; only text that is not empty and fits
+// counts.
+TEST(RegistryParamDirectoryTest, UserKeyThenMachineKeyOnlyNonEmptyTextCounts) {
+    const std::string longest(kSettingsTextSize - 1, 'd');
+    const struct {
+        std::optional<RawValue> user, machine;
+        std::optional<std::string> expected;  // nullopt: no folder
+    } cases[] = {
+        {Text("/user/sets"), Text("/machine/sets"), "/user/sets"},
+        {Text(""), Text("/machine/sets"), "/machine/sets"},
+        {std::nullopt, Text("/machine/sets"), "/machine/sets"},
+        {Number(5), Text("/machine/sets"), "/machine/sets"},
+        {RawValue{kRegistryBinary, std::string("/u\0", 3)}, Text("/m"), "/m"},
+        {RawValue{kRegistryText, "/user/x"}, std::nullopt, "/user/x"},  // unterminated
+        {Text(longest), std::nullopt, longest},
+        {Text(longest + 'd'), Text("/m"), "/m"},
+        {RawValue{kRegistryText, longest + 'd'}, Text("/m"), "/m"},  // unterminated, filling the buffer
+        {Text(""), Text(""), std::nullopt},
+        {std::nullopt, std::nullopt, std::nullopt}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.user ? c.user->bytes : "(none)");
+        test::ScopedSettingsStores stores;
+        ASSERT_TRUE(!c.user || StoreSetting(kUserSettingsKey, kParamDirectoryValue, *c.user));
+        ASSERT_TRUE(!c.machine || StoreSetting(kMachineSettingsKey, kParamDirectoryValue, *c.machine));
+        char folder[kSettingsTextSize];
+        std::memset(folder, 'Z', sizeof folder);
+        EXPECT_EQ(LookUpParamDirectory(folder), c.expected.has_value());
+        EXPECT_EQ(std::string(folder, strnlen(folder, sizeof folder)), c.expected.value_or(""));
+    }
 }
-
-const std::string kLongestFolder(kSettingsTextSize - 1, 'd');
-
-INSTANTIATE_TEST_SUITE_P(
-    Values, RegistryParamDirectoryTest,
-    ::testing::Values(
-        DirectoryCase{"UserWins", Text("/user/sets"), Text("/machine/sets"), "/user/sets"},
-        DirectoryCase{"EmptyUserTextFallsBack", Text(""), Text("/machine/sets"), "/machine/sets"},
-        DirectoryCase{"MissingUserFallsBack", std::nullopt, Text("/machine/sets"), "/machine/sets"},
-        DirectoryCase{"UserNumberFallsBack", Number(5), Text("/machine/sets"), "/machine/sets"},
-        DirectoryCase{"UserBinaryFallsBack", RawValue{kRegistryBinary, std::string("/u\0", 3)}, Text("/m"), "/m"},
-        DirectoryCase{"UnterminatedUserText", RawValue{kRegistryText, "/user/x"}, std::nullopt, "/user/x"},
-        DirectoryCase{"LongestFittingText", Text(kLongestFolder), std::nullopt, kLongestFolder},
-        DirectoryCase{"TooLongUserFallsBack", Text(kLongestFolder + 'd'), Text("/m"), "/m"},
-        DirectoryCase{"UnterminatedFullBufferFallsBack", RawValue{kRegistryText, kLongestFolder + 'd'}, Text("/m"),
-                      "/m"},
-        DirectoryCase{"BothEmpty", Text(""), Text(""), std::nullopt},
-        DirectoryCase{"BothMissing", std::nullopt, std::nullopt, std::nullopt}),
-    test::kCaseName);
 
 // Reading settings leaves no trace: a keyer run must not make the stores.
 TEST_F(RegistryTest, ReadingMakesNoStoreOrKey) {
@@ -212,31 +174,24 @@ TEST_F(RegistryTest, HelpFileDefaultWithoutRightsToCreateTheMachineKey) {
     EXPECT_EQ(WriteSettingsInt(kMachineSettingsKey, "PosX", 1), 0);
 }
 
-struct HelpCase {
-    const char* name;
-    RawValue stored;
-    const char* expected;
-};
-
-class RegistryHelpFileTest : public RegistryTest, public ::testing::WithParamInterface<HelpCase> {};
-
-TEST_P(RegistryHelpFileTest, OnlyTextOfTheMachineKeyCounts) {
-    const HelpCase& c = GetParam();
-    ASSERT_TRUE(Store(kMachineSettingsKey, kHelpFileValue, c.stored));
-    ASSERT_TRUE(Store(kUserSettingsKey, kHelpFileValue, Text("/user/ignored.hlp")));
-    char help[kSettingsTextSize];
-    LookUpHelpFile(help);
-    EXPECT_STREQ(help, c.expected);
+// Only text of the machine's key counts, up to its first NUL.
+TEST_F(RegistryTest, HelpFileIsTheTextOfTheMachineKey) {
+    const struct {
+        RawValue stored;
+        const char* expected;
+    } cases[] = {{Text("C:\\Help\\tavrsk.hlp"), "C:\\Help\\tavrsk.hlp"},
+                 {{kRegistryText, "/opt/tav.hlp"}, "/opt/tav.hlp"},
+                 {{kRegistryText, std::string("a.hlp\0b", 7)}, "a.hlp"},
+                 {Number(1), kDefaultHelpFile},
+                 {Text(std::string(300, 'h')), kDefaultHelpFile}};
+    ASSERT_TRUE(StoreSetting(kUserSettingsKey, kHelpFileValue, Text("/user/ignored.hlp")));
+    for (const auto& c : cases) {
+        ASSERT_TRUE(StoreSetting(kMachineSettingsKey, kHelpFileValue, c.stored));
+        char help[kSettingsTextSize];
+        LookUpHelpFile(help);
+        EXPECT_STREQ(help, c.expected);
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Values, RegistryHelpFileTest,
-    ::testing::Values(HelpCase{"Text", Text("C:\\Help\\tavrsk.hlp"), "C:\\Help\\tavrsk.hlp"},
-                      HelpCase{"UnterminatedText", {kRegistryText, "/opt/tav.hlp"}, "/opt/tav.hlp"},
-                      HelpCase{"TextEndsAtItsFirstNul", {kRegistryText, std::string("a.hlp\0b", 7)}, "a.hlp"},
-                      HelpCase{"Number", Number(1), kDefaultHelpFile},
-                      HelpCase{"TooLong", Text(std::string(300, 'h')), kDefaultHelpFile}),
-    test::kCaseName);
 
 }  // namespace
 }  // namespace tav

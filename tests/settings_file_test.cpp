@@ -4,11 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <array>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -32,20 +31,11 @@ using namespace std::string_literals;
 using test::ReadFile;
 
 constexpr platform::WindowHandle kDialog = 0x4D2;
-constexpr char kSubkey[] = "SOFTWARE\\Brackwater Works\\Tavrisk";
 
-// ParamDirectory of one key as stored, or nullopt.
-std::optional<std::string> StoredParamDirectory(const char* key) {
-    char buffer[512];
-    uint32_t type = 0, size = sizeof buffer;
-    if (QuerySettingsValue(key, kParamDirectoryValue, buffer, &type, &size) != 1) return std::nullopt;
-    return type == platform::kRegistryText ? std::string(buffer, size) : "<not text>";
-}
-
-void StoreParamDirectory(const char* key, const std::string& folder) {
-    ASSERT_EQ(WriteSettingsValue(key, kParamDirectoryValue, folder.c_str(), platform::kRegistryText,
-                                 uint32_t(folder.size() + 1)),
-              1);
+// The user's ParamDirectory as stored, and a folder stored in a key.
+std::optional<test::RawValue> StoredFolder() { return test::StoredSetting(kUserSettingsKey, kParamDirectoryValue); }
+void StoreFolder(const char* key, const std::string& folder) {
+    ASSERT_TRUE(test::StoreSetting(key, kParamDirectoryValue, test::Text(folder)));
 }
 
 // Every field that a settings file holds, set to values that differ from the
@@ -55,13 +45,6 @@ void SetDistinctSettings(ParameterRecord* r) {
     r->Gamma = 13, r->Protection = 14, r->RestoreR = 15, r->RestoreG = 16, r->RestoreB = 17;
     r->CorrectionR = -20, r->CorrectionG = 255, r->CorrectionB = -255, r->BlueRemoval = 18, r->MatteBlur = 19;
     r->MatteChoke = -128;
-}
-
-// The fields a settings file holds.
-std::array<int, 16> FileFields(const ParameterRecord& r) {
-    return {r.ScreenColor, r.OutputMethod, r.DynamicRange, r.ForceBlack,  r.ForceWhite,  r.Gamma,
-            r.Protection,  r.RestoreR,     r.RestoreG,     r.RestoreB,    r.CorrectionR, r.CorrectionG,
-            r.CorrectionB, r.BlueRemoval,  r.MatteBlur,    r.MatteChoke};
 }
 
 // A state block whose host record holds a Parameter record with its
@@ -112,109 +95,77 @@ private:
 
 // ---- Loading ----------------------------------------------------------------------------
 
-TEST_F(SettingsFileTest, LoadChangesTheFieldsOfTheKeysInTheFileAndSettingsPathOnly) {
-    std::string path = File("gamma.tvk", "[TavRisk Settings]\nGamma=40\n");
-    ParameterRecord expected = record();
-    ASSERT_EQ(Load(path), 1);
-    expected.Gamma = 40;
-    std::snprintf(expected.SettingsPath, sizeof expected.SettingsPath, "%s", path.c_str());
-    EXPECT_EQ(std::memcmp(&record(), &expected, sizeof expected), 0);
-    EXPECT_TRUE(messages.messages().empty());
-}
-
-struct VersionCase {
-    const char* name;
-    const char* versionLine;  // "" for none
-    bool newer;
-};
-
-class SettingsVersionTest : public SettingsFileTest, public ::testing::WithParamInterface<VersionCase> {};
-
 // ReadSettingsFile tells the version and shows nothing; the dialog's load
-// reports a newer one once; both read every key whatever the version.
-TEST_P(SettingsVersionTest, NewerVersionIsReportedOnceAndEveryKeyIsLoaded) {
-    const VersionCase& c = GetParam();
-    std::string path =
-        File("v.tvk", "[TavRisk Settings]\n"s + c.versionLine + "Gamma=40\nMatteChoke=-3\nCorrectionB=9\n");
-    ParameterRecord read = record();
-    bool newer = !c.newer;
-    ASSERT_TRUE(ReadSettingsFile(path.c_str(), &read, &newer));
-    EXPECT_EQ(newer, c.newer);
-    EXPECT_TRUE(messages.messages().empty());
+// reports a newer one once and takes the file's path. Both read every key
+// whatever the version, and change only the fields of the keys in the file.
+TEST_F(SettingsFileTest, NewerVersionIsReportedOnceAndOnlyTheFilesKeysAreLoaded) {
+    const std::pair<const char*, bool> cases[] = {  // the version line, and whether it is newer
+        {"Version=2\n", true}, {"Version=1\n", false}, {"", false}, {"Version=-1\n", true},
+        {"Version=new\n", false}, {"Version =  3  \n", true}};
+    char newerText[256];
+    platform::LoadStringResource(platform::ThisModule(), IDS_NEWER_VERSION, newerText, sizeof newerText);
+    const ParameterRecord defaults = record();
+    for (const auto& [versionLine, isNewer] : cases) {
+        SCOPED_TRACE(versionLine);
+        test::ClearMessages();
+        record() = defaults;
+        std::string path =
+            File("v.tvk", "[TavRisk Settings]\n"s + versionLine + "Gamma=40\nMatteChoke=-3\nCorrectionB=9\n");
+        ParameterRecord expected = defaults, read = defaults;
+        expected.Gamma = 40, expected.MatteChoke = -3, expected.CorrectionB = 9;
+        bool newer = !isNewer;
+        ASSERT_TRUE(ReadSettingsFile(path.c_str(), &read, &newer));
+        EXPECT_EQ(newer, isNewer);
+        EXPECT_EQ(std::memcmp(&read, &expected, sizeof expected), 0);
+        EXPECT_TRUE(messages.messages().empty());
 
-    ASSERT_EQ(Load(path), 1);
-    EXPECT_EQ(FileFields(record()), FileFields(read));
-    EXPECT_EQ(record().Gamma, 40);
-    EXPECT_EQ(record().MatteChoke, -3);
-    EXPECT_EQ(record().CorrectionB, 9);
-    ASSERT_EQ(messages.messages().size(), c.newer ? 1u : 0u);
-    if (c.newer) {
-        char text[256];
-        platform::LoadStringResource(platform::ThisModule(), IDS_NEWER_VERSION, text, sizeof text);
-        EXPECT_EQ(messages.messages()[0].text, text);
+        ASSERT_EQ(Load(path), 1);
+        std::snprintf(expected.SettingsPath, sizeof expected.SettingsPath, "%s", path.c_str());
+        EXPECT_EQ(std::memcmp(&record(), &expected, sizeof expected), 0);
+        const std::vector<test::CapturedMessage> shown = messages.messages();
+        EXPECT_EQ(shown.size(), isNewer ? 1u : 0u);
+        EXPECT_TRUE(shown.empty() || shown[0].text == newerText) << shown[0].text;
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Versions, SettingsVersionTest,
-    ::testing::Values(VersionCase{"Two", "Version=2\n", true}, VersionCase{"Zero", "Version=0\n", false},
-                      VersionCase{"One", "Version=1\n", false}, VersionCase{"Missing", "", false},
-                      VersionCase{"NegativeCountsAsNewer", "Version=-1\n", true},
-                      VersionCase{"NotANumberReadsAsZero", "Version=new\n", false},
-                      VersionCase{"Blanks", "Version =  3  \n", true}),
-    test::kCaseName);
-
-// One key's value in a file, and the field it must give.
-struct LoadRuleCase {
-    const char* name;
-    const char* key;
-    const char* text;
-    int64_t expected;
-    int64_t (*field)(const ParameterRecord&);
-};
-
-class SettingsLoadRuleTest : public SettingsFileTest, public ::testing::WithParamInterface<LoadRuleCase> {};
-
-// The command line applies the file's rule to the number it parsed, and
-// tells when the value was clamped.
-TEST_P(SettingsLoadRuleTest, LoadAndApplySettingsValueClampOrKeepTheLowEightBits) {
-    const LoadRuleCase& c = GetParam();
-    ASSERT_EQ(Load(File("rule.tvk", "[TavRisk Settings]\n"s + c.key + "=" + c.text + "\n")), 1);
-    EXPECT_EQ(c.field(record()), c.expected);
-
-    SetParameterDefaults(&record());
-    const int64_t value = platform::ParseIniInteger(c.text);
-    int64_t stored = -1;
-    SettingsKeyResult result = ApplySettingsValue(&record(), c.key, value, &stored);
-    EXPECT_EQ(stored, c.expected);
-    EXPECT_EQ(c.field(record()), c.expected);
-    EXPECT_EQ(result, stored == value ? SettingsKeyResult::Stored : SettingsKeyResult::Clamped);
-}
-
 #define TAV_FIELD(name) [](const ParameterRecord& r) -> int64_t { return r.name; }
-#define TAV_RULE(name, key, text, expected) LoadRuleCase{name, #key, text, expected, TAV_FIELD(key)}
+#define TAV_RULE(key, text, expected) {#key, text, expected, TAV_FIELD(key)}
 
-INSTANTIATE_TEST_SUITE_P(
-    Values, SettingsLoadRuleTest,
-    ::testing::Values(
-        TAV_RULE("ForceBlackAbove", ForceBlack, "300", 255), TAV_RULE("ForceBlackBelow", ForceBlack, "-5", 0),
-        TAV_RULE("ForceWhiteAbove", ForceWhite, "256", 255), TAV_RULE("MatteChokeBelow", MatteChoke, "-500", -128),
-        TAV_RULE("MatteChokeAbove", MatteChoke, "129", 128), TAV_RULE("MatteChokeLimit", MatteChoke, "-128", -128),
-        TAV_RULE("CorrectionGBelow", CorrectionG, "-300", -255),
-        TAV_RULE("CorrectionRAbove", CorrectionR, "256", 255),
-        TAV_RULE("CorrectionBInside", CorrectionB, "-20", -20),
-        TAV_RULE("ScreenColorSevenKept", ScreenColor, "7", 7), TAV_RULE("ScreenColorLowBits", ScreenColor, "257", 1),
-        TAV_RULE("ScreenColorMinusOne", ScreenColor, "-1", 255),
-        TAV_RULE("OutputMethodNineKept", OutputMethod, "9", 9),
-        TAV_RULE("DynamicRangeLowBits", DynamicRange, "256", 0), TAV_RULE("GammaNotANumber", Gamma, "abc", 0),
-        TAV_RULE("GammaEmpty", Gamma, "", 0), TAV_RULE("GammaTrailingText", Gamma, "12abc", 12),
-        TAV_RULE("GammaBlanks", Gamma, "  17  ", 17), TAV_RULE("GammaBlankAfterSign", Gamma, "- 5", 0),
-        TAV_RULE("ProtectionHex", Protection, "0x20", 0), TAV_RULE("RestoreRInside", RestoreR, "200", 200),
-        TAV_RULE("RestoreGAbove", RestoreG, "1000", 255), TAV_RULE("RestoreBBelow", RestoreB, "-1", 0),
-        TAV_RULE("BlueRemovalHuge", BlueRemoval, "99999999999999999999999", 255),
-        TAV_RULE("MatteBlurHugeNegative", MatteBlur, "-99999999999999999999", 0),
-        LoadRuleCase{"KeyInOtherLetterCase", "mattechoke", "64", 64, TAV_FIELD(MatteChoke)}),
-    test::kCaseName);
+// One key's value in a file, and the field it must give: clamped to the
+// field's range, or the low eight bits kept. The command line applies the
+// same rule to the number it parsed, and tells when the value was clamped.
+TEST_F(SettingsFileTest, LoadAndApplySettingsValueClampOrKeepTheLowEightBits) {
+    const struct {
+        const char* key;
+        const char* text;
+        int64_t expected;
+        int64_t (*field)(const ParameterRecord&);
+    } cases[] = {
+        TAV_RULE(ForceBlack, "300", 255), TAV_RULE(ForceBlack, "-5", 0), TAV_RULE(ForceWhite, "256", 255),
+        TAV_RULE(MatteChoke, "-500", -128), TAV_RULE(MatteChoke, "129", 128), TAV_RULE(MatteChoke, "-128", -128),
+        TAV_RULE(CorrectionG, "-300", -255), TAV_RULE(CorrectionR, "256", 255), TAV_RULE(CorrectionB, "-20", -20),
+        TAV_RULE(ScreenColor, "7", 7), TAV_RULE(ScreenColor, "257", 1), TAV_RULE(ScreenColor, "-1", 255),
+        TAV_RULE(OutputMethod, "9", 9), TAV_RULE(DynamicRange, "256", 0), TAV_RULE(Gamma, "12abc", 12),
+        TAV_RULE(Protection, "0x20", 0), TAV_RULE(RestoreR, "200", 200), TAV_RULE(RestoreG, "1000", 255),
+        TAV_RULE(RestoreB, "-1", 0), TAV_RULE(BlueRemoval, "99999999999999999999999", 255),
+        TAV_RULE(MatteBlur, "-99999999999999999999", 0),
+        {"mattechoke", "64", 64, TAV_FIELD(MatteChoke)}};  // a key in another letter case
+    const ParameterRecord defaults = record();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.key) + "=" + c.text);
+        record() = defaults;
+        ASSERT_EQ(Load(File("rule.tvk", "[TavRisk Settings]\n"s + c.key + "=" + c.text + "\n")), 1);
+        EXPECT_EQ(c.field(record()), c.expected);
+
+        record() = defaults;
+        const int64_t value = platform::ParseIniInteger(c.text);
+        int64_t stored = -1;
+        SettingsKeyResult result = ApplySettingsValue(&record(), c.key, value, &stored);
+        EXPECT_EQ(stored, c.expected);
+        EXPECT_EQ(c.field(record()), c.expected);
+        EXPECT_EQ(result, stored == value ? SettingsKeyResult::Stored : SettingsKeyResult::Clamped);
+    }
+}
 
 #undef TAV_RULE
 #undef TAV_FIELD
@@ -244,7 +195,7 @@ TEST_F(SettingsFileTest, ReadAndWriteFailWhereNoSettingsFileCanBe) {
 
 // ---- Saving -------------------------------------------------------------------------------
 
-TEST_F(SettingsFileTest, SaveWritesVersionAndEveryKeyInTheOrderOfTheKeyNames) {
+TEST_F(SettingsFileTest, SaveWritesVersionAndEveryKeyAndRemembersThePath) {
     SetDistinctSettings(&record());
     std::string path = files.Path("out.tvk");
     Save(path);
@@ -255,14 +206,6 @@ TEST_F(SettingsFileTest, SaveWritesVersionAndEveryKeyInTheOrderOfTheKeyNames) {
               "RestoreB=17\nCorrectionR=-20\nCorrectionG=255\nCorrectionB=-255\nBlueRemoval=18\n"
               "MatteBlur=19\nMatteChoke=-128\n");
     EXPECT_STREQ(record().SettingsPath, path.c_str());
-
-    std::istringstream lines(text.substr(text.find("ScreenColor")));
-    for (const char* const* name = SettingsKeyNames(); *name != nullptr; ++name) {
-        std::string line;
-        std::getline(lines, line);
-        EXPECT_EQ(line.substr(0, line.find('=')), *name);
-    }
-    EXPECT_TRUE(lines.peek() == EOF) << "a key of the file is not listed";
 }
 
 TEST_F(SettingsFileTest, SaveKeepsOtherSectionsAndKeys) {
@@ -278,35 +221,53 @@ TEST_F(SettingsFileTest, SaveKeepsOtherSectionsAndKeys) {
     EXPECT_EQ(text.substr(text.find("MatteChoke=")), "MatteChoke=0\n\n[Third]\nB=2\n");
 }
 
-TEST_F(SettingsFileTest, SaveAppendsTheDefaultExtensionToANameWithoutOne) {
-    Save(files.Path("plain"));
-    EXPECT_TRUE(fs::exists(files.Path("plain.tvk")));
-    EXPECT_EQ(std::string(record().SettingsPath), files.Path("plain.tvk"));
-    Save(files.Path("other.ini"));
-    EXPECT_TRUE(fs::exists(files.Path("other.ini")));
-}
-
 // ---- The dialogs' starting folder and name ---------------------------------------------
 
-TEST_F(SettingsFileTest, SaveRemembersTheFolderAndTheNextLoadStartsThereWithTheSavedFile) {
-    fs::create_directory(files.Path("sets"));
-    const std::string folder = files.Path("sets");
-    Save(folder + "/blue.tvk");
-    EXPECT_EQ(StoredParamDirectory(kUserSettingsKey), folder + '\0');
-
-    ASSERT_EQ(Load(std::nullopt), 0);
-    EXPECT_EQ(LastCall().initialFolder, folder);
-    EXPECT_EQ(LastCall().initialName, folder + "/blue.tvk");
+// A save proposes the record's last saved or loaded file, without looking up
+// a folder; without one it starts in the user's ParamDirectory, else the
+// machine's. A load starts in ParamDirectory with the last file's name.
+TEST_F(SettingsFileTest, DialogsStartInTheRememberedFolderWithTheLastFile) {
+    const struct {
+        bool save;
+        const char* user;     // the ParamDirectory stored, or nullptr
+        const char* machine;  // the same of the machine's key
+        const char* settingsPath;
+        std::optional<std::string> folder;  // where the dialog starts
+        std::string fileName;               // the name it proposes
+    } cases[] = {{true, nullptr, "/srv/key sets", "", "/srv/key sets", ""},
+                 {true, "/home/me", "/srv", "", "/home/me", ""},
+                 {true, "/elsewhere", nullptr, "/x/a.tvk", std::nullopt, "/x/a.tvk"},
+                 {false, "/u", "/srv", "/x/a.tvk", "/u", "/x/a.tvk"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.save ? "save, " : "load, ") + c.settingsPath);
+        test::ScopedSettingsStores fresh;
+        if (c.user) StoreFolder(kUserSettingsKey, c.user);
+        if (c.machine) StoreFolder(kMachineSettingsKey, c.machine);
+        std::snprintf(record().SettingsPath, kSettingsPathSize, "%s", c.settingsPath);
+        if (c.save)
+            Save(std::nullopt);
+        else
+            EXPECT_EQ(Load(std::nullopt), 0);
+        EXPECT_EQ(LastCall().initialFolder, c.folder);
+        EXPECT_EQ(LastCall().initialName, c.fileName);
+    }
 }
 
-// A bare file name (the stand-in dialog gives back what it was told) has no
-// folder: ParamDirectory becomes empty.
-TEST_F(SettingsFileTest, SavedPathWithoutFolderStoresEmptyParamDirectory) {
-    fs::path previous = fs::current_path();
+// A save stores its file's folder as the user's ParamDirectory (empty for a
+// bare file name, which has none: the stand-in dialog gives back what it was
+// told); a load leaves ParamDirectory as it was.
+TEST_F(SettingsFileTest, ASaveRemembersTheFolderALoadDoesNot) {
+    fs::create_directory(files.Path("sets"));
+    Save(files.Path("sets/blue.tvk"));
+    EXPECT_EQ(StoredFolder(), test::Text(files.Path("sets")));
+    StoreFolder(kUserSettingsKey, "/kept");
+    ASSERT_EQ(Load(files.Path("sets/blue.tvk")), 1);
+    EXPECT_EQ(StoredFolder(), test::Text("/kept"));
+    const fs::path previous = fs::current_path();
     fs::current_path(files.path());
     Save("bare.tvk");
     fs::current_path(previous);
-    EXPECT_EQ(StoredParamDirectory(kUserSettingsKey), std::string(1, '\0'));
+    EXPECT_EQ(StoredFolder(), test::Text(""));
     EXPECT_TRUE(fs::exists(files.Path("bare.tvk")));
 }
 
@@ -322,50 +283,6 @@ TEST(SettingsFolderTest, FolderIsCutAtTheLastSeparator) {
     }
 }
 
-TEST_F(SettingsFileTest, FirstSaveStartsInTheMachineFolderWhenTheUserHasNone) {
-    StoreParamDirectory(kMachineSettingsKey, "/srv/key sets");
-    Save(std::nullopt);
-    EXPECT_EQ(LastCall().initialFolder, "/srv/key sets");
-    EXPECT_EQ(LastCall().initialName, "");
-    StoreParamDirectory(kUserSettingsKey, "/home/me/sets");
-    Save(std::nullopt);
-    EXPECT_EQ(LastCall().initialFolder, "/home/me/sets");
-}
-
-TEST_F(SettingsFileTest, SaveProposesTheLastSavedOrLoadedFileWithoutLookingUpTheFolder) {
-    StoreParamDirectory(kUserSettingsKey, "/elsewhere");
-    const std::string first = files.Path("first.tvk"), second = files.Path("second.tvk");
-    Save(first);
-    Save(second);
-    EXPECT_EQ(LastCall().initialName, first);
-    EXPECT_FALSE(LastCall().initialFolder.has_value());
-    EXPECT_EQ(std::string(record().SettingsPath), second);
-
-    const std::string loaded = File("loaded.tvk", "[TavRisk Settings]\nGamma=5\n");
-    ASSERT_EQ(Load(loaded), 1);
-    Save(std::nullopt);
-    EXPECT_EQ(LastCall().initialName, loaded);
-    EXPECT_FALSE(LastCall().initialFolder.has_value());
-}
-
-// Looking ParamDirectory up would create the machine's key.
-TEST_F(SettingsFileTest, SaveWithAPathDoesNotTouchTheMachineKey) {
-    std::string path = files.Path("known.tvk");
-    std::snprintf(record().SettingsPath, kSettingsPathSize, "%s", path.c_str());
-    Save(path);
-    EXPECT_FALSE(platform::RegistryKeyExists(platform::RegistryRoot::LocalMachine, kSubkey));
-    EXPECT_TRUE(fs::exists(path));
-}
-
-TEST_F(SettingsFileTest, LoadLeavesParamDirectoryAsItWas) {
-    std::string path = File("a.tvk", "[TavRisk Settings]\nGamma=5\n");
-    ASSERT_EQ(Load(path), 1);
-    EXPECT_EQ(StoredParamDirectory(kUserSettingsKey), std::nullopt);
-    StoreParamDirectory(kUserSettingsKey, "/kept");
-    ASSERT_EQ(Load(path), 1);
-    EXPECT_EQ(StoredParamDirectory(kUserSettingsKey), "/kept"s + '\0');
-}
-
 // ---- Cancelling -----------------------------------------------------------------------------
 
 // A cancel answered by the script, a dialog that cannot be shown at all,
@@ -373,7 +290,7 @@ TEST_F(SettingsFileTest, LoadLeavesParamDirectoryAsItWas) {
 TEST_F(SettingsFileTest, CancelledLoadOrSaveChangesNothing) {
     SetDistinctSettings(&record());
     std::snprintf(record().SettingsPath, kSettingsPathSize, "%s", files.Path("previous.tvk").c_str());
-    StoreParamDirectory(kUserSettingsKey, "/before");
+    StoreFolder(kUserSettingsKey, "/before");
     const ParameterRecord before = record();
     for (bool save : {false, true}) {
         for (int answer : {0, 1, 2}) {  // cancel, no script, a missing file
@@ -388,7 +305,7 @@ TEST_F(SettingsFileTest, CancelledLoadOrSaveChangesNothing) {
                 EXPECT_EQ(LoadSettingsFile(kDialog, &state), 0);
             EXPECT_EQ(std::memcmp(&record(), &before, sizeof before), 0);
             EXPECT_TRUE(test::NamesIn(files.path()).empty());
-            EXPECT_EQ(StoredParamDirectory(kUserSettingsKey), "/before"s + '\0');
+            EXPECT_EQ(StoredFolder(), test::Text("/before"));
             EXPECT_TRUE(messages.messages().empty());
         }
     }

@@ -1,14 +1,17 @@
 #include "tests/support.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 
+#include "engine/keying.h"
 #include "host/allocator.h"
 #include "host/parameters.h"
 #include "platform/registry.h"
+#include "ui/registry.h"
 
 namespace tav::test {
 namespace {
@@ -49,6 +52,38 @@ void PreparedRun::Select(int left, int top, int right, int bottom) {
 
 ParameterRecord& PreparedRun::parameters() { return *GetParameters(&host.record()); }
 
+CaptureStatistics PlainStatistics(const std::vector<uint8_t>& rgb) {
+    CaptureStatistics c{0, 0, INT32_MAX, INT32_MIN, INT32_MAX, INT32_MIN};
+    for (size_t i = 0; i < rgb.size(); i += 3) {
+        const int r = rgb[i], g = rgb[i + 1], b = rgb[i + 2];
+        c.greenSum += g, c.blueSum += b;
+        c.leastGreenKey = std::min(c.leastGreenKey, 2 * g - b - r);
+        c.mostGreenKey = std::max(c.mostGreenKey, 2 * g - b - r);
+        c.leastBlueKey = std::min(c.leastBlueKey, 2 * b - g - r);
+        c.mostBlueKey = std::max(c.mostBlueKey, 2 * b - g - r);
+    }
+    return c;
+}
+
+KeyRange PlainKeyRange(const std::vector<uint8_t>& rgb, bool green) {
+    KeyRange range = kNoKeyRange;
+    for (size_t i = 0; i < rgb.size(); i += 3) {
+        const int raw = RawMatteValue(rgb[i], rgb[i + 1], rgb[i + 2], green);
+        range = {std::min(range.minimum, raw), std::max(range.maximum, raw)};
+    }
+    return range;
+}
+
+std::string FirstDifference(const std::vector<uint8_t>& got, const std::vector<uint8_t>& want, int width,
+                            int planes) {
+    if (got.size() != want.size()) return "sizes differ";
+    for (size_t i = 0; i < want.size(); ++i)
+        if (got[i] != want[i])
+            return "first difference at x=" + std::to_string(i / planes % width) + " y=" +
+                   std::to_string(i / planes / width) + (planes > 1 ? " byte " + std::to_string(i % planes) : "") +
+                   ": got " + std::to_string(got[i]) + ", want " + std::to_string(want[i]);
+    return "";
+}
 
 std::string ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -65,6 +100,17 @@ RawValue Text(const std::string& text) { return {platform::kRegistryText, text +
 
 RawValue Number(uint32_t value) {
     return {platform::kRegistryNumber, {char(value), char(value >> 8), char(value >> 16), char(value >> 24)}};
+}
+
+std::optional<RawValue> StoredSetting(const char* key, const char* name) {
+    std::vector<char> buffer(4096);
+    uint32_t type = 0, size = uint32_t(buffer.size());
+    if (QuerySettingsValue(key, name, buffer.data(), &type, &size) != 1) return std::nullopt;
+    return RawValue{type, std::string(buffer.data(), size)};
+}
+
+bool StoreSetting(const char* key, const char* name, const RawValue& value) {
+    return WriteSettingsValue(key, name, value.bytes.data(), value.type, uint32_t(value.bytes.size())) == 1;
 }
 
 std::vector<std::string> NamesIn(const std::string& folder) {

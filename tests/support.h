@@ -35,6 +35,11 @@ void WriteFile(const std::string& path, const std::string& bytes);
 // The names of a folder's entries, sorted.
 std::vector<std::string> NamesIn(const std::string& folder);
 
+// The statistics a capture gathers, read plainly from a packed RGB copy.
+CaptureStatistics PlainStatistics(const std::vector<uint8_t>& rgb);
+// The smallest and largest raw matte value of packed RGB pixels.
+KeyRange PlainKeyRange(const std::vector<uint8_t>& rgb, bool green);
+
 // A registry value: its type and its bytes as stored.
 struct RawValue {
     uint32_t type;
@@ -44,6 +49,10 @@ struct RawValue {
 // Text with its terminating NUL, and a 4-byte number.
 RawValue Text(const std::string& text);
 RawValue Number(uint32_t value);
+// A value of a settings key (ui/registry) as stored, nullopt when it cannot
+// be read (into 4096 bytes); and a value stored there.
+std::optional<RawValue> StoredSetting(const char* key, const char* name);
+bool StoreSetting(const char* key, const char* name, const RawValue& value);
 
 // An image of width x height pixels and `planes` bytes each, filled by
 // `pixel(x, y, plane)`.
@@ -56,6 +65,11 @@ std::vector<uint8_t> MakeImage(int width, int height, int planes, F pixel) {
                 image[(size_t(y) * width + x) * planes + p] = uint8_t(pixel(x, y, p));
     return image;
 }
+
+// Where two images of `planes` bytes a pixel first differ; empty when they
+// are equal.
+std::string FirstDifference(const std::vector<uint8_t>& got, const std::vector<uint8_t>& want, int width,
+                            int planes = 1);
 
 // A host with an image and a prepared run, for calling the plug-in's
 // internals directly: the state block is a copy held here, and the host

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <string>
 
 #include "engine/worker.h"
 #include "tests/engine_helpers.h"
@@ -38,60 +37,50 @@ struct SceneJob : test::Scene {
 
 // ---- A whole run, on this thread, against the reference -----------------------------------
 
-struct WholeCase {
-    const char* name;
-    bool green;
-    int width, height;
-    MatteSettings settings;  // screen colour, correction R G B, protection, restore R G B, removal, blur, choke
-    int forceBlack, forceWhite, gamma;
-    bool dynamic;
-    Bounds inside;
-};
-
-class WorkerWholeImageTest : public ::testing::TestWithParam<WholeCase> {};
-
 // The worker leaves the foreground, the delivered matte in finalMatte and the
 // matte before the choke in rawMatte; a run that choked has the two the other
-// way round and says so.
-TEST_P(WorkerWholeImageTest, MatchesTheReferenceOnEveryPixel) {
-    const WholeCase& c = GetParam();
-    SceneJob run(c.width, c.height, c.green, c.settings, c.inside);
-    const auto table = reference::LevelTable(c.forceBlack, c.forceWhite, c.gamma, c.dynamic, 30, 220);
-    std::copy(table.begin(), table.end(), run.job.matteTable);
-    MatteWorker(&run.job);  // directly: no handle, nothing recorded
-    EXPECT_EQ(run.job.workerFinished, 0);
+// way round and says so. Content bounds inside the area on every side,
+// beyond it, empty (every pixel keys as the screen) and inverted.
+TEST(WorkerTest, AWholeRunMatchesTheReferenceOnEveryPixel) {
+    const struct {
+        bool green;
+        int width, height;
+        MatteSettings settings;  // screen colour, correction R G B, protection, restore R G B, removal, blur, choke
+        int forceBlack, forceWhite, gamma;
+        bool dynamic;
+        Bounds inside;
+    } cases[] = {
+        {false, 97, 61, {0, 0, 0, 0, 0, 0, 0, 0, 255, 0, 0}, 0, 0, 0, true, {0, 3, 97, 61}},
+        {true, 97, 61, {1, 0, 0, 0, 0, 0, 0, 0, 255, 0, 0}, 0, 0, 0, true, {0, 0, 97, 61}},
+        {false, 80, 70, {0, 0, 0, 0, 0, 0, 0, 0, 255, 6, 0}, 0, 0, 0, false, {4, 3, 78, 69}},
+        {true, 70, 50, {1, 0, 0, 0, 0, 0, 0, 0, 255, 0, 3}, 10, 10, 0, true, {-5, -7, 75, 59}},
+        {false, 90, 66, {0, 10, 20, -40, 40, 120, 120, 120, 200, 4, -2}, 5, 20, 60, true, {0, 3, 90, 66}},
+        {true, 40, 30, {1, 0, 0, 0, 0, 0, 0, 0, 255, 60, -50}, 0, 0, 0, true, {10, 10, 10, 20}},
+        {true, 65, 65, {1, -30, 40, 5, 250, 255, 255, 255, 100, 2, 1}, 30, 40, 200, false, {30, 20, 10, 5}}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::Message() << c.width << " x " << c.height << ", blur " << int(c.settings.matteBlur)
+                                          << ", choke " << c.settings.matteChoke);
+        SceneJob run(c.width, c.height, c.green, c.settings, c.inside);
+        const auto table = reference::LevelTable(c.forceBlack, c.forceWhite, c.gamma, c.dynamic, 30, 220);
+        std::copy(table.begin(), table.end(), run.job.matteTable);
+        MatteWorker(&run.job);  // directly: no handle, nothing recorded
+        EXPECT_EQ(run.job.workerFinished, 0);
 
-    const reference::WorkerResult want = reference::RunWorker(c.settings, table.data(), run.rgb, c.width, c.height,
-                                                              c.inside.left, c.inside.top, c.inside.right,
-                                                              c.inside.bottom);
-    const bool choked = c.settings.matteChoke != 0;
-    EXPECT_EQ(run.job.mattesExchanged, int32_t(choked));
-    EXPECT_TRUE(run.foreground == want.foreground) << "foreground";
-    const Matte& delivered = choked ? run.raw : run.final;
-    const Matte& beforeChoke = choked ? run.final : run.raw;
-    EXPECT_TRUE(delivered == want.final) << "delivered: " << FirstDifference(delivered, want.final, c.width);
-    EXPECT_TRUE(beforeChoke == want.raw) << "before the choke: " << FirstDifference(beforeChoke, want.raw, c.width);
-    // One step a row, a column and a row of the blur, a row of the choke.
-    EXPECT_EQ(run.job.progressTotal,
-              c.height + (c.settings.matteBlur ? c.width + c.height : 0) + (choked ? c.height : 0));
+        const reference::WorkerResult want = reference::RunWorker(
+            c.settings, table.data(), run.rgb, c.width, c.height, c.inside.left, c.inside.top, c.inside.right,
+            c.inside.bottom);
+        const bool choked = c.settings.matteChoke != 0;
+        EXPECT_EQ(run.job.mattesExchanged, int32_t(choked));
+        EXPECT_TRUE(run.foreground == want.foreground) << "foreground";
+        const Matte& delivered = choked ? run.raw : run.final;
+        const Matte& beforeChoke = choked ? run.final : run.raw;
+        EXPECT_TRUE(delivered == want.final) << "delivered: " << FirstDifference(delivered, want.final, c.width);
+        EXPECT_TRUE(beforeChoke == want.raw) << "before the choke: " << FirstDifference(beforeChoke, want.raw, c.width);
+        // One step a row, a column and a row of the blur, a row of the choke.
+        EXPECT_EQ(run.job.progressTotal,
+                  c.height + (c.settings.matteBlur ? c.width + c.height : 0) + (choked ? c.height : 0));
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Scenes, WorkerWholeImageTest,
-    ::testing::Values(
-        WholeCase{"blueDefaults", false, 97, 61, {0, 0, 0, 0, 0, 0, 0, 0, 255, 0, 0}, 0, 0, 0, true, {0, 3, 97, 61}},
-        WholeCase{"greenDefaults", true, 97, 61, {1, 0, 0, 0, 0, 0, 0, 0, 255, 0, 0}, 0, 0, 0, true, {0, 0, 97, 61}},
-        // Bounds inside the area on every side.
-        WholeCase{"blurOnly", false, 80, 70, {0, 0, 0, 0, 0, 0, 0, 0, 255, 6, 0}, 0, 0, 0, false, {4, 3, 78, 69}},
-        // Bounds beyond the area on every side.
-        WholeCase{"chokeGrow", true, 70, 50, {1, 0, 0, 0, 0, 0, 0, 0, 255, 0, 3}, 10, 10, 0, true, {-5, -7, 75, 59}},
-        WholeCase{"blurAndShrink", false, 90, 66, {0, 10, 20, -40, 40, 120, 120, 120, 200, 4, -2}, 5, 20, 60, true,
-                  {0, 3, 90, 66}},
-        // Nothing inside: every pixel keys as the screen.
-        WholeCase{"largeRadii", true, 40, 30, {1, 0, 0, 0, 0, 0, 0, 0, 255, 60, -50}, 0, 0, 0, true, {10, 10, 10, 20}},
-        WholeCase{"everythingInvertedBounds", true, 65, 65, {1, -30, 40, 5, 250, 255, 255, 255, 100, 2, 1}, 30, 40, 200,
-                  false, {30, 20, 10, 5}}),
-    [](const auto& info) { return std::string(info.param.name); });
 
 // ---- Stopped before it starts, without an image, and in every stage ------------------------
 
@@ -147,7 +136,7 @@ INSTANTIATE_TEST_SUITE_P(Stages, WorkerStopTest,
                          ::testing::Values(StopCase{"atOnce", -1}, StopCase{"firstRow", 0}, StopCase{"keying", 25},
                                            StopCase{"blurColumns", 53}, StopCase{"blurRows", 153},
                                            StopCase{"choke", 203}, StopCase{"lastChokeRow", 249}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         test::kCaseName);
 
 }  // namespace
 }  // namespace tav

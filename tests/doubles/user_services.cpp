@@ -30,16 +30,9 @@ bool Answer(const platform::FileDialogRequest& request, bool save) {
     {
         std::lock_guard<std::mutex> hold(r.lock);
         FileDialogCall call{};
-        call.save = save;
-        call.owner = request.owner;
-        call.title = request.title != nullptr ? request.title : "";
-        for (const char* p = request.filters; p != nullptr && *p != '\0'; p += std::strlen(p) + 1)
-            call.filters.emplace_back(p);
-        if (request.defaultExtension != nullptr) call.defaultExtension = request.defaultExtension;
         if (request.initialFolder != nullptr) call.initialFolder = request.initialFolder;
         if (request.fileName != nullptr && request.fileNameSize > 0)
             call.initialName.assign(request.fileName, strnlen(request.fileName, request.fileNameSize));
-        call.flags = request.flags;
         r.calls.push_back(std::move(call));
         if (!r.scripted || r.answers.empty()) return false;
         answer = std::move(r.answers.front());

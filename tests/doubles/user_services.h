@@ -3,7 +3,6 @@
 // instead of shown. Linked into the tests in place of the platform's own.
 #pragma once
 
-#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -24,16 +23,10 @@ void SetFileDialogScript(std::vector<std::optional<std::string>> answers);
 // Ends the script and drops the answers left and what was recorded.
 void ClearFileDialogScript();
 
-// What each dialog was asked, in order.
+// Where each dialog was asked to start, in order.
 struct FileDialogCall {
-    bool save;
-    platform::WindowHandle owner;
-    std::string title;
-    std::vector<std::string> filters;  // description, pattern, description, pattern...
-    std::optional<std::string> defaultExtension;
     std::optional<std::string> initialFolder;
     std::string initialName;
-    uint32_t flags;
 };
 std::vector<FileDialogCall> RecordedFileDialogCalls();
 
