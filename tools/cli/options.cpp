@@ -45,6 +45,7 @@ const char* const kUsage =
     "                         (damaged parts come out grey) instead of refusing\n"
     "  --zoom fit|1|-N        preview: the zoom (1 : 1, 1 : N)\n"
     "  --center X,Y           preview: the image point shown at the middle\n"
+    "  --jobs N               use at most N threads (default: one a core)\n"
     "  --quiet                no progress bar\n"
     "  --timings              report decode, run and encode times and peak memory\n"
     "  --help, --version\n";
@@ -184,6 +185,12 @@ int ParseArguments(int argc, char** argv, Options* o) {
                 ParseInteger(v.substr(comma + 1), 0, 32766, &y) != NumberText::Valid)
                 return UsageError("--center takes X,Y within the image, not '" + v + "'");
             o->center = std::make_pair(int(x), int(y));
+        } else if (arg == "--jobs" && o->command == Command::Key) {
+            if (!value(&v)) return UsageError("--jobs needs a number of threads");
+            int64_t n = 0;
+            if (ParseInteger(v, 1, 1024, &n) != NumberText::Valid)
+                return UsageError("--jobs takes a number of threads from 1 to 1024, not '" + v + "'");
+            o->jobs = int(n);
         } else if (arg == "--accept-jpeg-warnings") {
             o->read.acceptJpegWarnings = true;
         } else if (arg == "--quiet" || arg == "-q") {

@@ -30,6 +30,8 @@ struct Options {
     ReadOptions read;
     bool quiet = false;
     bool timings = false;
+    // The threads at most, the caller's included; 0: one for each core.
+    int jobs = 0;
     // preview: the zoom (0: the fit, 1: 1 : 1, -N: 1 : N) and the image point
     // to centre on.
     int zoom = 0;
