@@ -28,6 +28,7 @@
 #include "tools/cli/options.h"
 #include "tools/cli/pipeline.h"
 #include "tools/cli/plan.h"
+#include "tools/cli/raw_stream.h"
 #include "tools/cli/report.h"
 #include "tools/cli/settings.h"
 #include "tools/inprocess_host/inprocess_host.h"
@@ -182,6 +183,7 @@ int Main(int argc, char** argv) {
     if (options.command == Command::Preview) return PreviewOne(&batch, options.inputs[0], plan.outputs[0]) ? 0 : 1;
     int threads = options.jobs;
     if (threads == 0) threads = std::max(1, int(std::thread::hardware_concurrency()));
+    if (options.raw) return KeyRawStream(&batch, threads);
     return KeyBatch(&batch, plan, threads);
 }
 
