@@ -1,13 +1,16 @@
 #include "tools/cli/raw_stream.h"
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
 #include <memory>
 
 #include "tools/cli/pipeline.h"
@@ -18,6 +21,7 @@ namespace {
 
 constexpr const char* kInput = "standard input";
 constexpr const char* kOutput = "standard output";
+constexpr int kPipeBytes = 1 << 20;  // what the system allows anyone by default
 
 // Reads until `size` bytes are in or the input ends; the bytes read, or -1
 // with errno.
@@ -180,6 +184,12 @@ int KeyRawStream(Batch* batch, int threads) {
     if (int code = CheckStream(batch); code >= 0) return code;
     // A reader that goes away is reported as such, not a signal's death.
     signal(SIGPIPE, SIG_IGN);
+    // A frame through a pipe of the default 64 KiB takes over a hundred
+    // wake-ups of each side; larger pipes take far fewer (where allowed).
+    for (int fd : {STDIN_FILENO, STDOUT_FILENO}) {
+        struct stat st;
+        if (fstat(fd, &st) == 0 && S_ISFIFO(st.st_mode)) fcntl(fd, F_SETPIPE_SZ, kPipeBytes);
+    }
     auto stream = std::make_unique<Stream>();
     Stream* s = stream.get();
     s->batch = batch;
