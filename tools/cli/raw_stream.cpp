@@ -84,7 +84,7 @@ bool ReadFrame(Stream* s, size_t i) {
     Frame& frame = s->frames[i % kPipelineDepth];
     Job& job = frame.job;
     job.item = i;
-    job.input = kInput;
+    job.input = std::string(kInput) + ": " + FrameName(i);  // names it in a failure to key it
     job.ok = false;
     const auto start = std::chrono::steady_clock::now();
     const bool rgba = s->raw.format == RawFormat::Rgba;
