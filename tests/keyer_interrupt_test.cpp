@@ -81,8 +81,8 @@ TEST_P(KeyerInterruptTest, NothingIsLeftBehind) {
         int tty = open(side.c_str(), O_RDWR);
         dup2(tty, STDERR_FILENO);
         setenv("TMPDIR", tmp.c_str(), 1);
-        if (c.batch) execl(TAVRISK_KEYER, "tavrisk", "key", input.c_str(), second.c_str(), "--outdir", out.c_str(), nullptr);
-        else execl(TAVRISK_KEYER, "tavrisk", "key", input.c_str(), "--outdir", out.c_str(), nullptr);
+        execl(TAVRISK_KEYER, "tavrisk", "key", input.c_str(), "--outdir", out.c_str(), c.batch ? second.c_str() : nullptr,
+              nullptr);
         _exit(127);
     }
 

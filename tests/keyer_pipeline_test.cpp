@@ -3,6 +3,7 @@
 // written as if each had been keyed alone.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <sstream>
 #include <string>
@@ -32,8 +33,8 @@ TEST_P(KeyerPipelineTest, KeepsTheOrderAndKeysTheOthersAsAlone) {
     std::filesystem::create_directory(folder.Path("alone"));
 
     Outcome run = Keyer(folder, "key " + dir + "/gone.png " + dir + "/blue.png " + dir + "/cut.png " + dir +
-                                    "/green.png " + dir + "/green2.png --outdir " + dir + "/out --timings --set Gamma=20" +
-                                    " --save-settings " + dir + "/saved.tvk " + GetParam());
+                                    "/green.png " + dir + "/green2.png --outdir " + dir +
+                                    "/out --timings --set Gamma=20 --save-settings " + dir + "/saved.tvk " + GetParam());
     EXPECT_EQ(run.status, 1) << run.errors;
     const std::vector<std::string> expected = {
         "tavrisk: " + dir + "/gone.png: No such file", dir + "/blue.png: decode ",
@@ -57,7 +58,49 @@ TEST_P(KeyerPipelineTest, KeepsTheOrderAndKeysTheOthersAsAlone) {
         const std::string output = std::string("/") + name + "-keyed.png";
         EXPECT_EQ(ReadBytes(dir + "/out" + output), ReadBytes(dir + "/alone" + output)) << name;
     }
-    EXPECT_EQ(NamesIn(folder.Path("out")), (std::vector<std::string>{"blue-keyed.png", "green-keyed.png", "green2-keyed.png"}));
+    EXPECT_EQ(NamesIn(folder.Path("out")),
+              (std::vector<std::string>{"blue-keyed.png", "green-keyed.png", "green2-keyed.png"}));
+}
+
+// What a terminal shows after `text`: carriage returns go back to the start
+// of the line and overwrite it.
+std::vector<std::string> Screen(const std::string& text) {
+    std::vector<std::string> lines(1);
+    size_t column = 0;
+    for (char c : text) {
+        if (c == '\r') column = 0;
+        else if (c == '\n') lines.emplace_back(), column = 0;
+        else if (column < lines.back().size()) lines.back()[column++] = c;
+        else lines.back() += c, ++column;
+    }
+    for (std::string& line : lines) line.erase(line.find_last_not_of(' ') + 1);
+    return lines;
+}
+
+TEST(KeyerPipelineTerminalTest, EachProgressBarStaysInItsInputsPlace) {
+    TempFolder folder;
+    const std::string dir = folder.path();
+    std::string arguments;
+    for (const char* name : {"a", "b", "gone", "c", "d"}) {
+        // The first is written while the small ones after it are keyed.
+        if (name[0] != 'g')
+            Write(folder.Path(std::string(name) + ".png"), Scene(name[0] == 'a' ? 2400 : 300, 400, true));
+        arguments += " " + dir + "/" + name + ".png";
+    }
+    // `script` gives the keyer a terminal, which shows the bars.
+    const std::string command = "script -qec '" + std::string(TAVRISK_KEYER) + " key" + arguments + " --timings' " +
+                                folder.Path("screen") + " >/dev/null 2>&1";
+    ASSERT_EQ(std::system(command.c_str()), 1 << 8);  // one input failed
+    const std::vector<std::string> screen = Screen(ReadFile(folder.Path("screen")));
+    std::vector<std::string> expected;
+    for (const char* name : {"a", "b", "gone", "c", "d"}) {
+        const std::string path = dir + "/" + name + ".png";
+        if (name[0] == 'g') expected.push_back("tavrisk: " + path + ": No such file");
+        else expected.insert(expected.end(), {path + " [##############################] 100%", path + ": decode "});
+    }
+    ASSERT_GE(screen.size(), expected.size() + 2) << ReadFile(folder.Path("screen"));
+    for (size_t i = 0; i < expected.size(); ++i)  // after script's first line
+        EXPECT_EQ(screen[i + 1].rfind(expected[i], 0), 0u) << "line " << i + 1 << ": " << screen[i + 1];
 }
 
 INSTANTIATE_TEST_SUITE_P(Threads, KeyerPipelineTest, ::testing::Values("--jobs 1", "", "--jobs 3"),

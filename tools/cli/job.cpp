@@ -167,7 +167,7 @@ bool Run(const Batch& batch, Job* job, bool progress) {
         result = host.RunFilter(false);
     }
     job->runSeconds = Seconds(start);
-    if (bar.enabled && bar.lastShown >= 0) EndBar();
+    if (bar.enabled && bar.lastShown >= 0) EndBar(job->item);
     job->image.rgba = host.TakeImage();
     if (result != noErr) return Fail(*job, job->input, RunFailure(result));
     return true;

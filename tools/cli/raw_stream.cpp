@@ -162,7 +162,8 @@ void WriteFrame(Stream* s, size_t i) {
 // -1 to go on, or the exit code.
 int CheckStream(Batch* batch) {
     const Options& o = batch->options;
-    if (isatty(STDOUT_FILENO)) return UsageError("--raw writes binary frames: send standard output to a pipe or a file");
+    if (isatty(STDOUT_FILENO))
+        return UsageError("--raw writes binary frames: send standard output to a pipe or a file");
     if (batch->base.record.OutputMethod != kOutputBackground) return -1;
     if (o.background.empty()) return UsageError("method 5 (background) needs --background FILE");
     if (!LoadBackground(batch)) {

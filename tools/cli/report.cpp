@@ -65,11 +65,16 @@ void ShowBar(const std::string& line) {
     std::fflush(stderr);
 }
 
-void EndBar() {
+void EndBar(size_t item) {
     Report& r = TheReport();
     std::lock_guard<std::mutex> hold(r.lock);
     if (r.bar.empty()) return;
-    std::fputs("\n", stderr);
+    if (item <= r.current) {
+        std::fputs("\n", stderr);
+    } else {
+        std::fprintf(stderr, "\r%*s\r", int(r.bar.size()), "");
+        r.held[item] += r.bar.substr(1) + "\n";
+    }
     r.bar.clear();
 }
 

@@ -23,7 +23,9 @@ void SayNow(const std::string& lines);
 // Draws the progress bar's line (no line feed), replacing the one drawn
 // before; messages printed while it is up appear above it.
 void ShowBar(const std::string& line);
-// Leaves the bar's line as it stands and moves below it.
-void EndBar();
+// The bar of item `item` is done: its line stays as it stands, in the
+// item's place among the messages (while earlier items are still to
+// finish, it is taken down and printed again when they have).
+void EndBar(size_t item);
 
 }  // namespace tav::cli
