@@ -30,6 +30,7 @@ struct InterruptCase {
     const char* name;
     int signal;
     Moment moment;
+    bool batch = false;  // two inputs: the first is written while the second is keyed
 };
 
 class KeyerInterruptTest : public ::testing::TestWithParam<InterruptCase> {
@@ -37,6 +38,7 @@ protected:
     static void SetUpTestSuite() {
         input_ = new TempFolder;
         Write(input_->Path("in.png"), Scene(2000, 1500, true));
+        std::filesystem::copy_file(input_->Path("in.png"), input_->Path("in2.png"));
     }
     static void TearDownTestSuite() {
         delete input_;
@@ -70,7 +72,7 @@ TEST_P(KeyerInterruptTest, NothingIsLeftBehind) {
     ASSERT_EQ(unlockpt(terminal), 0);
     const std::string side = ptsname(terminal);
 
-    const std::string input = input_->Path("in.png");
+    const std::string input = input_->Path("in.png"), second = input_->Path("in2.png");
     pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
@@ -78,7 +80,8 @@ TEST_P(KeyerInterruptTest, NothingIsLeftBehind) {
         int tty = open(side.c_str(), O_RDWR);
         dup2(tty, STDERR_FILENO);
         setenv("TMPDIR", tmp.c_str(), 1);
-        execl(TAVRISK_KEYER, "tavrisk", "key", input.c_str(), "--outdir", out.c_str(), nullptr);
+        execl(TAVRISK_KEYER, "tavrisk", "key", input.c_str(), "--outdir", out.c_str(), c.batch ? second.c_str() : nullptr,
+              nullptr);
         _exit(127);
     }
 
@@ -119,7 +122,9 @@ INSTANTIATE_TEST_SUITE_P(
                       InterruptCase{"hangUpKeying", SIGHUP, Moment::Keying},
                       InterruptCase{"interruptWriting", SIGINT, Moment::Writing},
                       InterruptCase{"terminateWriting", SIGTERM, Moment::Writing},
-                      InterruptCase{"hangUpWriting", SIGHUP, Moment::Writing}),
+                      InterruptCase{"hangUpWriting", SIGHUP, Moment::Writing},
+                      InterruptCase{"interruptWritingWhileKeyingTheNext", SIGINT, Moment::Writing, true},
+                      InterruptCase{"terminateWritingWhileKeyingTheNext", SIGTERM, Moment::Writing, true}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -17,9 +17,10 @@
 
 namespace tav::test {
 
-Outcome Keyer(const TempFolder& folder, const std::string& arguments, const std::string& wrapper) {
+Outcome Keyer(const TempFolder& folder, const std::string& arguments, const std::string& wrapper,
+              const std::string& output) {
     std::string errors = folder.Path("stderr.txt");
-    std::string command = wrapper + " " + std::string(TAVRISK_KEYER) + " " + arguments + " 2>" + errors + " >/dev/null";
+    std::string command = wrapper + " " + std::string(TAVRISK_KEYER) + " " + arguments + " 2>" + errors + " >" + output;
     int raw = std::system(command.c_str());
     std::ifstream in(errors);
     return Outcome{WIFEXITED(raw) ? WEXITSTATUS(raw) : WIFSIGNALED(raw) ? 128 + WTERMSIG(raw) : -1,

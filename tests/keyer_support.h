@@ -18,9 +18,11 @@ struct Outcome {
 };
 
 // Runs tavrisk with `arguments` (already quoted as needed), its standard
-// error into a file of `folder`; `wrapper` goes before the program (an
-// environment assignment, `ulimit` in a subshell, a namespace).
-Outcome Keyer(const TempFolder& folder, const std::string& arguments, const std::string& wrapper = "");
+// error into a file of `folder` and its standard output into `output`;
+// `wrapper` goes before the program (an environment assignment, `ulimit` in
+// a subshell, a namespace).
+Outcome Keyer(const TempFolder& folder, const std::string& arguments, const std::string& wrapper = "",
+              const std::string& output = "/dev/null");
 
 // A scene on a green or blue screen: a subject with a soft edge, a strand,
 // a translucent patch, white margins at the top and the left, and varying

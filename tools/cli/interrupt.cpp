@@ -22,8 +22,13 @@ constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
 // is raised and read only while it is up.
 char g_partial[4096];
 std::atomic<bool> g_havePartial{false};
+// Raised by the handler before it looks at the flag: a file made on another
+// thread meanwhile, whose flag the handler may have missed, is removed by
+// the thread that made it.
+std::atomic<bool> g_ending{false};
 
 extern "C" void OnInterrupt(int signal) {
+    g_ending.store(true);
     if (g_havePartial.load()) unlink(g_partial);
     platform::DiscardTempFilesNow();
     ::signal(signal, SIG_DFL);
@@ -77,6 +82,12 @@ int PartialFile::Create(const std::string& path) {
     if (fd < 0) return -1;
     std::snprintf(g_partial, sizeof g_partial, "%s", temporary.c_str());
     g_havePartial.store(true);
+    if (g_ending.load()) {
+        // A thread that holds the signals for good made it while the handler
+        // ran elsewhere: the process is ending.
+        unlink(temporary.c_str());
+        for (;;) pause();
+    }
     path_ = path;
     active_ = true;
     return fd;

@@ -13,7 +13,7 @@ void InstallInterruptCleanup();
 
 // A file written under a temporary name beside its final place and renamed
 // into it when complete. Until then a signal that ends the process removes
-// it. One at a time.
+// it, on whichever thread its handler runs. One at a time.
 class PartialFile {
 public:
     // Creates "FOLDER/.NAME.XXXXXX" for `path` (FOLDER/NAME); -1 with errno

@@ -2,7 +2,6 @@
 // through its entry point, exactly as a host repeats the last filter: the
 // parameters selector, the settings applied to the record with the dialog
 // off, then prepare, start, continue and finish.
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "host/allocator.h"
@@ -24,221 +24,54 @@
 #include "resources/parameters_dialog.h"
 #include "tools/cli/image_io.h"
 #include "tools/cli/interrupt.h"
+#include "tools/cli/job.h"
 #include "tools/cli/options.h"
+#include "tools/cli/pipeline.h"
 #include "tools/cli/plan.h"
+#include "tools/cli/raw_stream.h"
+#include "tools/cli/report.h"
 #include "tools/cli/settings.h"
 #include "tools/inprocess_host/inprocess_host.h"
 
 namespace tav::cli {
 namespace {
 
-bool Fail(const std::string& file, const std::string& why) {
-    std::fprintf(stderr, "tavrisk: %s: %s\n", file.c_str(), why.c_str());
-    return false;
-}
-
-double Seconds(std::chrono::steady_clock::time_point from) {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - from).count();
-}
-
-// A packed 24-bit bottom-up picture of the background, for the clipboard.
-std::vector<uint8_t> PackedDib(const Image& picture) {
-    const uint32_t rowBytes = (uint32_t(picture.width) * 3 + 3) & ~3u;
-    std::vector<uint8_t> dib(40 + size_t(rowBytes) * picture.height, 0);
-    auto put32 = [&](size_t at, uint32_t v) {
-        for (int i = 0; i < 4; ++i) dib[at + i] = uint8_t(v >> (8 * i));
+// Every input through the three stages, the next read and the previous
+// written while one is keyed; messages come out in the order of the inputs.
+int KeyBatch(Batch* batch, const Plan& plan, int threads) {
+    const std::vector<std::string>& inputs = batch->options.inputs;
+    Job jobs[kPipelineDepth];
+    int failures = 0;  // the write stage's
+    PipelineStages stages;
+    stages.read = [&](size_t i) {
+        if (i >= inputs.size()) return false;
+        Job& job = jobs[i % kPipelineDepth];
+        job.item = i;
+        job.input = inputs[i];
+        job.output = plan.outputs[i];
+        job.ok = Read(*batch, &job);
+        if (job.ok) Detect(*batch, &job);
+        return true;
     };
-    put32(0, 40);
-    put32(4, uint32_t(picture.width));
-    put32(8, uint32_t(picture.height));  // positive: bottom-up
-    dib[12] = 1;                         // planes
-    dib[14] = 24;                        // bits a pixel
-    put32(20, rowBytes * uint32_t(picture.height));
-    for (int y = 0; y < picture.height; ++y) {
-        uint8_t* row = &dib[40 + size_t(picture.height - 1 - y) * rowBytes];
-        const uint8_t* from = &picture.rgba[size_t(y) * picture.width * 4];
-        for (int x = 0; x < picture.width; ++x) {
-            row[3 * x] = from[4 * x + 2];
-            row[3 * x + 1] = from[4 * x + 1];
-            row[3 * x + 2] = from[4 * x];
+    stages.key = [&](size_t i) {
+        Job& job = jobs[i % kPipelineDepth];
+        if (!job.ok) return;
+        if (job.settings.OutputMethod == kOutputBackground && !PrepareBackground(batch, job)) {
+            job.ok = false;
+            return;
         }
-    }
-    return dib;
-}
-
-struct ProgressBar {
-    bool enabled = false;
-    int lastShown = -1;
-    std::string label;
-};
-
-void ShowProgress(int32_t done, int32_t total, void* context) {
-    auto* bar = static_cast<ProgressBar*>(context);
-    if (!bar->enabled || total <= 0) return;
-    int percent = int(int64_t(done + 1) * 100 / total);
-    if (percent > 100) percent = 100;
-    if (percent == bar->lastShown) return;
-    bar->lastShown = percent;
-    int filled = percent * 30 / 100;
-    std::fprintf(stderr, "\r%s [%.*s%*s] %3d%%", bar->label.c_str(), filled,
-                 "##############################", 30 - filled, "", percent);
-}
-
-// What a run needs besides each input: the settings, the background picture
-// (read once, on first need) and whether the settings have been saved.
-struct Batch {
-    explicit Batch(const Options& o) : options(o) {}
-    const Options& options;
-    BaseSettings base{};
-    bool backgroundTried = false;
-    bool backgroundRead = false;
-    Image background;
-    std::string backgroundError;
-    bool settingsSaved = false;
-    bool settingsFailed = false;
-};
-
-// One input on its way through the keyer.
-struct Job {
-    std::string input, output;
-    Image image;
-    Region area;  // the filtered area
-    ParameterRecord settings;
-    double decodeSeconds = 0, runSeconds = 0, encodeSeconds = 0;
-};
-
-bool Read(const Batch& batch, Job* job) {
-    auto start = std::chrono::steady_clock::now();
-    std::string error;
-    if (!ReadImage(job->input, batch.options.read, &job->image, &error)) return Fail(job->input, error);
-    job->decodeSeconds = Seconds(start);
-    const Image& image = job->image;
-    job->area = Region{0, 0, image.width, image.height};
-    if (const auto& r = batch.options.region) {
-        if (int64_t(r->x) + r->width > image.width || int64_t(r->y) + r->height > image.height)
-            return Fail(job->input, "the region " + std::to_string(r->x) + "," + std::to_string(r->y) + "," +
-                                        std::to_string(r->width) + "," + std::to_string(r->height) +
-                                        " lies outside the " + std::to_string(image.width) + " x " +
-                                        std::to_string(image.height) + " image");
-        job->area = *r;
-    }
-    return true;
-}
-
-// The settings of this input: the batch's, with the screen detected from
-// the filtered area unless the command line or the settings named it.
-void Detect(const Batch& batch, Job* job) {
-    job->settings = batch.base.record;
-    const Options& o = batch.options;
-    if (o.screen ? *o.screen >= 0 : batch.base.screenGiven) return;
-    const Image& image = job->image;
-    const Region& a = job->area;
-    const uint8_t* first = &image.rgba[(size_t(a.y) * image.width + a.x) * 4];
-    const int64_t count = int64_t(a.width) * a.height;
-    if (a.width == image.width) {
-        // Whole rows lie one after the other: no copy needed.
-        job->settings.ScreenColor = uint8_t(ScreenColorOf(first, count, 4));
-        return;
-    }
-    std::vector<uint8_t> area;
-    area.reserve(size_t(count) * 4);
-    for (int y = 0; y < a.height; ++y) {
-        const uint8_t* row = first + size_t(y) * image.width * 4;
-        area.insert(area.end(), row, row + size_t(a.width) * 4);
-    }
-    job->settings.ScreenColor = uint8_t(ScreenColorOf(area.data(), count, 4));
-}
-
-// Puts the background picture on the clipboard for method 5.
-bool PrepareBackground(Batch* batch, const Job& job) {
-    const Options& o = batch->options;
-    if (o.background.empty()) return Fail(job.input, "method 5 (background) needs --background FILE");
-    if (!batch->backgroundTried) {
-        batch->backgroundTried = true;
-        batch->backgroundRead = ReadImage(o.background, o.read, &batch->background, &batch->backgroundError);
-    }
-    if (!batch->backgroundRead) return Fail(o.background, batch->backgroundError);
-    const Image& picture = batch->background;
-    if (picture.width != job.area.width || picture.height != job.area.height)
-        return Fail(o.background, "the background is " + std::to_string(picture.width) + " x " +
-                                      std::to_string(picture.height) + ", the filtered area " +
-                                      std::to_string(job.area.width) + " x " + std::to_string(job.area.height));
-    std::vector<uint8_t> dib = PackedDib(picture);
-    platform::SetClipboardDib(dib.data(), dib.size());
-    return true;
-}
-
-// Why the plug-in could not key the image.
-std::string RunFailure(int16_t result) {
-    if (result != memFullErr) return "keying failed (result " + std::to_string(result) + ")";
-    const char* why = platform::LastTempFileError();
-    if (*why != '\0') return std::string("cannot make the working images in the temporary folder: ") + why;
-    return "not enough memory to key this image";
-}
-
-// Keys the image in place through the plug-in.
-bool Run(const Batch& batch, Job* job) {
-    inprocess::InProcessHost host(ENTRYPOINT);
-    const Region& a = job->area;
-    const int width = job->image.width, height = job->image.height;
-    host.SetImage(width, height, 4, std::move(job->image.rgba));
-    host.SetFilterRect(a.x, a.y, a.x + a.width, a.y + a.height);
-    host.SetFilterCase(batch.options.region ? filterCaseEditableTransparencyWithSelection
-                                            : filterCaseEditableTransparencyNoSelection);
-    ProgressBar bar;
-    bar.enabled = !batch.options.quiet && isatty(STDERR_FILENO);
-    bar.label = job->input;
-    host.progressListener = ShowProgress;
-    host.progressContext = &bar;
-
-    platform::ClearTempFileError();
-    auto start = std::chrono::steady_clock::now();
-    int16_t result = host.Call(filterSelectorParameters);
-    if (result == noErr) {
-        ParameterRecord* record = GetParameters(&host.record());
-        std::memcpy(record, &job->settings, sizeof job->settings);
-        record->ShowDialog = 0;
-        result = host.RunFilter(false);
-    }
-    job->runSeconds = Seconds(start);
-    if (bar.enabled && bar.lastShown >= 0) std::fputs("\n", stderr);
-    job->image.rgba = host.TakeImage();
-    if (result != noErr) return Fail(job->input, RunFailure(result));
-    return true;
-}
-
-bool Write(const Options& o, Job* job) {
-    auto start = std::chrono::steady_clock::now();
-    std::string error;
-    if (!WritePng(job->output, job->image, &error)) return Fail(job->output, error);
-    job->encodeSeconds = Seconds(start);
-    if (o.timings) {
-        rusage usage{};
-        getrusage(RUSAGE_SELF, &usage);
-        std::fprintf(stderr, "%s: decode %.3f s, run %.3f s, encode %.3f s, peak memory %ld MiB\n",
-                     job->input.c_str(), job->decodeSeconds, job->runSeconds, job->encodeSeconds,
-                     usage.ru_maxrss / 1024);
-    }
-    return true;
-}
-
-// The settings file is written once, with the settings of the first input
-// that got as far as keying (its detected screen included), or the batch's.
-void SaveSettingsOnce(Batch* batch, const ParameterRecord& settings) {
-    if (batch->options.saveSettings.empty() || batch->settingsSaved) return;
-    batch->settingsSaved = true;
-    if (!SaveSettings(batch->options.saveSettings, settings)) batch->settingsFailed = true;
-}
-
-bool KeyOne(Batch* batch, const std::string& input, const std::string& output) {
-    Job job;
-    job.input = input;
-    job.output = output;
-    if (!Read(*batch, &job)) return false;
-    Detect(*batch, &job);
-    if (job.settings.OutputMethod == kOutputBackground && !PrepareBackground(batch, job)) return false;
-    SaveSettingsOnce(batch, job.settings);
-    return Run(*batch, &job) && Write(batch->options, &job);
+        SaveSettingsOnce(batch, job.settings, i);
+        job.ok = Run(*batch, &job, true);
+    };
+    stages.write = [&](size_t i) {
+        Job& job = jobs[i % kPipelineDepth];
+        if (job.ok) job.ok = Write(batch->options, &job);
+        if (!job.ok) ++failures;
+        Finish(i);
+    };
+    RunPipeline(stages, threads);
+    SaveSettingsOnce(batch, batch->base.record, kAfterItems);
+    return failures == 0 && !batch->settingsFailed ? 0 : 1;
 }
 
 // ---- tavrisk preview ---------------------------------------------------------------
@@ -316,8 +149,8 @@ bool PreviewOne(Batch* batch, const std::string& input, const std::string& outpu
         result = host.RunFilter(false);
     }
     platform::SetDialogDriver(nullptr, nullptr);
-    if (!request.shown) return Fail(input, result == noErr || result == 1 ? "the dialog showed no preview"
-                                                                          : RunFailure(result));
+    if (!request.shown)
+        return Fail(job, input, result == noErr || result == 1 ? "the dialog showed no preview" : RunFailure(result));
     Image picture;
     picture.width = request.picture.width;
     picture.height = request.picture.height;
@@ -325,7 +158,7 @@ bool PreviewOne(Batch* batch, const std::string& input, const std::string& outpu
     for (size_t i = 0, n = size_t(picture.width) * picture.height; i < n; ++i)
         std::memcpy(&picture.rgba[4 * i], &request.picture.rgb[3 * i], 3);
     std::string error;
-    if (!WritePng(output, picture, &error)) return Fail(output, error);
+    if (!WritePng(output, picture, &error)) return Fail(job, output, error);
     return true;
 }
 
@@ -348,11 +181,10 @@ int Main(int argc, char** argv) {
     if (plan.code >= 0) return plan.code;
 
     if (options.command == Command::Preview) return PreviewOne(&batch, options.inputs[0], plan.outputs[0]) ? 0 : 1;
-    int failures = 0;
-    for (size_t i = 0; i < options.inputs.size(); ++i)
-        if (!KeyOne(&batch, options.inputs[i], plan.outputs[i])) ++failures;
-    SaveSettingsOnce(&batch, batch.base.record);
-    return failures == 0 && !batch.settingsFailed ? 0 : 1;
+    int threads = options.jobs;
+    if (threads == 0) threads = std::max(1, int(std::thread::hardware_concurrency()));
+    if (options.raw) return KeyRawStream(&batch, threads);
+    return KeyBatch(&batch, plan, threads);
 }
 
 }  // namespace tav::cli

@@ -15,10 +15,13 @@ constexpr const char* kMethodNames[kOutputMethodCount] = {
 
 const char* const kUsage =
     "Usage: tavrisk key INPUT... [-o OUTPUT | --outdir DIR] [options]\n"
+    "       tavrisk key --raw WIDTHxHEIGHT [--raw-format rgba|rgb24] - [-o -] [options]\n"
     "       tavrisk preview INPUT -o PICTURE.png [--zoom fit|1|-N] [--center X,Y] [options]\n"
     "\n"
     "key: keys each INPUT (PNG or JPEG) off its blue or green screen and writes\n"
     "an 8-bit RGBA PNG; by default NAME-keyed.png beside the input.\n"
+    "With --raw: keys raw frames from standard input, one after the other, and\n"
+    "writes them as raw 8-bit RGBA frames to standard output.\n"
     "preview: opens the plug-in's parameters dialog on INPUT as a host's first\n"
     "run does, at the zoom asked (the whole image by default), centred on X,Y\n"
     "when given, writes the preview picture to PICTURE.png and cancels.\n"
@@ -45,8 +48,13 @@ const char* const kUsage =
     "                         (damaged parts come out grey) instead of refusing\n"
     "  --zoom fit|1|-N        preview: the zoom (1 : 1, 1 : N)\n"
     "  --center X,Y           preview: the image point shown at the middle\n"
+    "  --raw WIDTHxHEIGHT     key raw frames of that size from standard input\n"
+    "  --raw-format rgba|rgb24\n"
+    "                         the raw frames' pixels (default rgba)\n"
+    "  --jobs N               use at most N threads (default: one a core)\n"
     "  --quiet                no progress bar\n"
     "  --timings              report decode, run and encode times and peak memory\n"
+    "                         (with --raw: the frames keyed, at the end)\n"
     "  --help, --version\n";
 
 // Splits "X,Y,W,H" into its four numbers; the first failure is reported.
@@ -69,6 +77,43 @@ int ParseRegion(const std::string& text, Region* region) {
         start = comma + 1;
     }
     *region = Region{int(values[0]), int(values[1]), int(values[2]), int(values[3])};
+    return -1;
+}
+
+// "WIDTHxHEIGHT", each side within the host's 16-bit coordinates.
+int ParseRawSize(const std::string& text, RawFrames* raw) {
+    const size_t x = text.find('x');
+    int64_t width = 0, height = 0;
+    if (x == std::string::npos) return UsageError("--raw takes WIDTHxHEIGHT, not '" + text + "'");
+    const std::string sides[2] = {text.substr(0, x), text.substr(x + 1)};
+    int64_t* values[2] = {&width, &height};
+    for (int i = 0; i < 2; ++i) switch (ParseInteger(sides[i], 1, 32767, values[i])) {
+            case NumberText::Valid: break;
+            case NumberText::NotANumber: return UsageError("--raw takes WIDTHxHEIGHT, not '" + text + "'");
+            case NumberText::OutOfRange:
+                return UsageError("--raw: " + sides[i] + " is outside 1..32767 (the frame's " +
+                                  (i == 0 ? "width" : "height") + ")");
+        }
+    raw->width = int(width);
+    raw->height = int(height);
+    return -1;
+}
+
+// What --raw excludes or needs, once the whole command line is known.
+int CheckRaw(const Options& o, bool formatGiven) {
+    if (!o.raw) return formatGiven ? UsageError("--raw-format needs --raw WIDTHxHEIGHT") : -1;
+    const RawFrames& raw = *o.raw;
+    if (o.inputs.size() != 1 || o.inputs[0] != "-")
+        return UsageError("--raw reads standard input: give '-' as its only input");
+    if (!o.output.empty() && o.output != "-") return UsageError("--raw writes standard output: -o takes only '-'");
+    if (!o.outdir.empty()) return UsageError("--raw writes standard output: no --outdir");
+    if (int64_t(raw.width) * raw.height > o.read.maxPixels)
+        return UsageError("--raw: the frame's " + std::to_string(raw.width) + " x " + std::to_string(raw.height) +
+                          " pixels exceed the budget of " + std::to_string(o.read.maxPixels) + " (--max-pixels)");
+    if (const auto& r = o.region; r && (int64_t(r->x) + r->width > raw.width || int64_t(r->y) + r->height > raw.height))
+        return UsageError("--region " + std::to_string(r->x) + "," + std::to_string(r->y) + "," +
+                          std::to_string(r->width) + "," + std::to_string(r->height) + " lies outside the " +
+                          std::to_string(raw.width) + " x " + std::to_string(raw.height) + " frame");
     return -1;
 }
 
@@ -113,6 +158,8 @@ int ParseArguments(int argc, char** argv, Options* o) {
     if (argc >= 2 && std::strcmp(argv[1], "--version") == 0) return version();
     if (argc >= 2 && std::strcmp(argv[1], "preview") == 0) o->command = Command::Preview;
     else if (argc < 2 || std::strcmp(argv[1], "key") != 0) return UsageError("expected the command 'key' or 'preview'");
+    bool rawFormatGiven = false;
+    RawFormat rawFormat = RawFormat::Rgba;
     for (int i = 2; i < argc; ++i) {
         const std::string arg = argv[i];
         std::string v;
@@ -184,6 +231,23 @@ int ParseArguments(int argc, char** argv, Options* o) {
                 ParseInteger(v.substr(comma + 1), 0, 32766, &y) != NumberText::Valid)
                 return UsageError("--center takes X,Y within the image, not '" + v + "'");
             o->center = std::make_pair(int(x), int(y));
+        } else if (arg == "--raw" && o->command == Command::Key) {
+            if (!value(&v)) return UsageError("--raw needs WIDTHxHEIGHT");
+            RawFrames raw;
+            if (int code = ParseRawSize(v, &raw); code >= 0) return code;
+            o->raw = raw;
+        } else if (arg == "--raw-format" && o->command == Command::Key) {
+            if (!value(&v)) return UsageError("--raw-format needs rgba or rgb24");
+            if (v == "rgba") rawFormat = RawFormat::Rgba;
+            else if (v == "rgb24") rawFormat = RawFormat::Rgb24;
+            else return UsageError("--raw-format takes rgba or rgb24, not '" + v + "'");
+            rawFormatGiven = true;
+        } else if (arg == "--jobs" && o->command == Command::Key) {
+            if (!value(&v)) return UsageError("--jobs needs a number of threads");
+            int64_t n = 0;
+            if (ParseInteger(v, 1, 1024, &n) != NumberText::Valid)
+                return UsageError("--jobs takes a number of threads from 1 to 1024, not '" + v + "'");
+            o->jobs = int(n);
         } else if (arg == "--accept-jpeg-warnings") {
             o->read.acceptJpegWarnings = true;
         } else if (arg == "--quiet" || arg == "-q") {
@@ -197,6 +261,8 @@ int ParseArguments(int argc, char** argv, Options* o) {
         }
     }
     if (o->inputs.empty()) return UsageError("no input image");
+    if (o->raw) o->raw->format = rawFormat;
+    if (int code = CheckRaw(*o, rawFormatGiven); code >= 0) return code;
     if (o->command == Command::Preview && (o->inputs.size() != 1 || o->output.empty()))
         return UsageError("preview takes one input and -o PICTURE.png");
     if (!o->output.empty() && !o->outdir.empty()) return UsageError("-o and --outdir exclude each other");

@@ -18,6 +18,15 @@ struct Region {
 
 enum class Command { Key, Preview };
 
+// The pixels of a raw frame: 8-bit RGBA, or RGB (opaque).
+enum class RawFormat { Rgba, Rgb24 };
+
+// --raw: frames of this size from standard input to standard output.
+struct RawFrames {
+    int width = 0, height = 0;
+    RawFormat format = RawFormat::Rgba;
+};
+
 struct Options {
     Command command = Command::Key;
     std::vector<std::string> inputs;
@@ -30,6 +39,9 @@ struct Options {
     ReadOptions read;
     bool quiet = false;
     bool timings = false;
+    std::optional<RawFrames> raw;
+    // The threads at most, the caller's included; 0: one for each core.
+    int jobs = 0;
     // preview: the zoom (0: the fit, 1: 1 : 1, -N: 1 : N) and the image point
     // to centre on.
     int zoom = 0;

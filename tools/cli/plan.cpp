@@ -65,16 +65,17 @@ Plan PlanOutputs(const Options& o) {
     // Every file the keyer reads, by identity; the settings file apart, as
     // the settings may be saved back into it.
     std::map<FileId, std::string> read;
-    for (const std::string& input : o.inputs)
-        if (auto id = IdOf(input)) read.emplace(*id, input);
+    if (!o.raw)  // raw frames come from standard input and go to standard output
+        for (const std::string& input : o.inputs)
+            if (auto id = IdOf(input)) read.emplace(*id, input);
     if (!o.background.empty())
         if (auto id = IdOf(o.background)) read.emplace(*id, o.background);
 
     struct stat st;
-    if (!o.output.empty() && stat(o.output.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+    if (!o.raw && !o.output.empty() && stat(o.output.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
         return refuse("-o " + o.output + " is a folder; use --outdir");
     std::map<Place, std::string> written;  // place -> the input written there
-    for (const std::string& input : o.inputs) {
+    for (const std::string& input : o.raw ? std::vector<std::string>{} : o.inputs) {
         std::string output = OutputPath(o, input);
         if (auto id = IdOf(output)) {
             if (auto hit = read.find(*id); hit != read.end())

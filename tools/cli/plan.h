@@ -10,8 +10,9 @@
 
 namespace tav::cli {
 
-// The output path of every input, in the order of the inputs; or, after a
-// usage error (reported), the exit code 2 in `code`.
+// The output path of every input, in the order of the inputs (none for raw
+// frames, which go to standard output); or, after a usage error (reported),
+// the exit code 2 in `code`.
 struct Plan {
     std::vector<std::string> outputs;
     int code = -1;

@@ -130,11 +130,11 @@ bool LoadBaseSettings(const Options& o, BaseSettings* base) {
     return true;
 }
 
-bool SaveSettings(const std::string& path, const ParameterRecord& record) {
+bool SaveSettings(const std::string& path, const ParameterRecord& record, std::string* error) {
     errno = 0;
     if (WriteSettingsFile(path.c_str(), record)) return true;
-    std::fprintf(stderr, "tavrisk: %s: cannot write the settings file%s%s\n", path.c_str(), errno != 0 ? ": " : "",
-                 errno != 0 ? std::strerror(errno) : "");
+    *error = "cannot write the settings file";
+    if (errno != 0) *error += std::string(": ") + std::strerror(errno);
     return false;
 }
 

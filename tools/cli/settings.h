@@ -29,8 +29,7 @@ enum class SettingsFileKind {
 };
 SettingsFileKind InspectSettingsFile(const std::string& path);
 
-// Writes the settings; false (reported, naming the file and the reason) on
-// failure.
-bool SaveSettings(const std::string& path, const ParameterRecord& record);
+// Writes the settings; false on failure, with the reason in `error`.
+bool SaveSettings(const std::string& path, const ParameterRecord& record, std::string* error);
 
 }  // namespace tav::cli

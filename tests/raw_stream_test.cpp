@@ -1,0 +1,183 @@
+// Raw frames through the keyer, standard input to standard output: each frame
+// keyed as the same pixels given as an image, the screen decided on the first
+// frame; the ends of a stream; what the command line may not ask.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "tests/keyer_support.h"
+
+namespace tav {
+namespace {
+
+using namespace test;
+
+constexpr int kWidth = 40, kHeight = 30;
+
+// Three frames: a green screen, the same dimmer (another key range), and a
+// blue screen whose own detection would pick blue.
+std::vector<Image> Frames() {
+    Image dim = Scene(kWidth, kHeight, true);
+    for (size_t i = 0; i < dim.rgba.size(); ++i)
+        if (i % 4 != 3) dim.rgba[i] = uint8_t(dim.rgba[i] * 7 / 10);
+    return {Scene(kWidth, kHeight, true), dim, Scene(kWidth, kHeight, false)};
+}
+
+// The frames' bytes as the stream carries them: RGBA, or RGB.
+std::vector<uint8_t> Stream(const std::vector<Image>& frames, bool rgb) {
+    std::vector<uint8_t> bytes;
+    for (const Image& frame : frames)
+        for (size_t i = 0; i < frame.rgba.size(); ++i)
+            if (!rgb || i % 4 != 3) bytes.push_back(frame.rgba[i]);
+    return bytes;
+}
+
+struct StreamCase {
+    const char* name;
+    bool rgb;
+    std::string arguments;
+};
+
+class RawStreamTest : public ::testing::TestWithParam<StreamCase> {};
+
+TEST_P(RawStreamTest, KeysEachFrameAsTheSameImageWithTheFirstFramesScreen) {
+    const StreamCase& c = GetParam();
+    TempFolder folder;
+    std::vector<Image> frames = Frames();
+    WriteBytes(folder.Path("in.raw"), Stream(frames, c.rgb));
+    Outcome run = Keyer(folder,
+                        "key --raw 40x30 - -o - " + c.arguments + (c.rgb ? " --raw-format rgb24" : "") + " <" +
+                            folder.Path("in.raw"),
+                        "", folder.Path("out.raw"));
+    ASSERT_EQ(run.status, 0) << run.errors;
+    EXPECT_EQ(run.errors, "");
+    std::vector<uint8_t> want;
+    for (Image& frame : frames) {
+        if (c.rgb)
+            for (size_t i = 3; i < frame.rgba.size(); i += 4) frame.rgba[i] = 255;
+        Write(folder.Path("frame.png"), frame);
+        Outcome alone = Keyer(folder, "key " + folder.Path("frame.png") + " --screen green " + c.arguments);
+        ASSERT_EQ(alone.status, 0) << alone.errors;
+        const std::vector<uint8_t> keyed = Read(folder.Path("frame-keyed.png")).rgba;
+        want.insert(want.end(), keyed.begin(), keyed.end());
+    }
+    EXPECT_EQ(ReadBytes(folder.Path("out.raw")), want);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, RawStreamTest,
+    ::testing::Values(StreamCase{"rgba", false, ""}, StreamCase{"rgbaOneThread", false, "--jobs 1 --set MatteBlur=2"},
+                      StreamCase{"rgb24Matte", true, "--method matte-transparency --set Gamma=30"},
+                      StreamCase{"rgbaRegion", false, "--region 5,4,30,20 --set MatteChoke=1"}),
+    kCaseName);
+
+struct EndCase {
+    const char* name;
+    size_t bytes;  // of the input, from the stream of the three frames
+    int status;
+    const char* message;  // standard error, whole
+    size_t framesOut;
+};
+
+class RawStreamEndTest : public ::testing::TestWithParam<EndCase> {};
+
+TEST_P(RawStreamEndTest, EndsWithTheCompleteFramesWritten) {
+    const EndCase& c = GetParam();
+    TempFolder folder;
+    std::vector<uint8_t> bytes = Stream(Frames(), false);
+    WriteBytes(folder.Path("all.raw"), bytes);
+    bytes.resize(c.bytes);
+    WriteBytes(folder.Path("in.raw"), bytes);
+    Outcome whole = Keyer(folder, "key --raw 40x30 - <" + folder.Path("all.raw"), "", folder.Path("all.out"));
+    ASSERT_EQ(whole.status, 0) << whole.errors;
+    Outcome run = Keyer(folder, "key --raw 40x30 - <" + folder.Path("in.raw"), "", folder.Path("out.raw"));
+    EXPECT_EQ(run.status, c.status);
+    EXPECT_EQ(run.errors, c.message);
+    std::vector<uint8_t> want = ReadBytes(folder.Path("all.out"));
+    want.resize(c.framesOut * kWidth * kHeight * 4);
+    EXPECT_EQ(ReadBytes(folder.Path("out.raw")), want);
+}
+
+constexpr size_t kFrame = kWidth * kHeight * 4;
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, RawStreamEndTest,
+    ::testing::Values(EndCase{"empty", 0, 0, "", 0}, EndCase{"twoWhole", 2 * kFrame, 0, "", 2},
+                      EndCase{"shortFirst", 1, 1, "tavrisk: standard input: frame 1 is short (1 of 4800 bytes)\n", 0},
+                      EndCase{"shortLast", 2 * kFrame + 1000, 1,
+                              "tavrisk: standard input: frame 3 is short (1000 of 4800 bytes)\n", 2},
+                      EndCase{"oneByteShort", 3 * kFrame - 1, 1,
+                              "tavrisk: standard input: frame 3 is short (4799 of 4800 bytes)\n", 2}),
+    kCaseName);
+
+TEST(RawStreamOutputTest, AReaderThatGoesAwayStopsTheStreamWithAMessage) {
+    TempFolder folder;
+    std::vector<uint8_t> bytes;
+    for (int i = 0; i < 20; ++i) {
+        std::vector<uint8_t> frame = Stream(Frames(), false);
+        bytes.insert(bytes.end(), frame.begin(), frame.end());
+    }
+    WriteBytes(folder.Path("in.raw"), bytes);  // 60 frames: more than a pipe holds
+    const std::string command = "{ " + std::string(TAVRISK_KEYER) + " key --raw 40x30 - <" + folder.Path("in.raw") +
+                                " 2>" + folder.Path("errors") + "; echo $? >" + folder.Path("status") + "; } | true";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    EXPECT_EQ(ReadFile(folder.Path("status")), "1\n");
+    const std::string errors = ReadFile(folder.Path("errors"));
+    EXPECT_EQ(errors.rfind("tavrisk: standard output: closed by its reader (EPIPE); stopped after ", 0), 0u) << errors;
+}
+
+struct UsageCase {
+    const char* name;
+    std::string arguments;  // DIR stands for the folder
+    const char* message;
+};
+
+class RawStreamUsageTest : public ::testing::TestWithParam<UsageCase> {};
+
+TEST_P(RawStreamUsageTest, IsRefusedBeforeReading) {
+    const UsageCase& c = GetParam();
+    TempFolder folder;
+    Write(folder.Path("in.png"), Scene(8, 6, true));
+    Write(folder.Path("back.png"), Background(8, 5));
+    WriteBytes(folder.Path("in.raw"), std::vector<uint8_t>(8 * 6 * 4, 7));
+    auto inFolder = [&](std::string text) {
+        for (size_t at; (at = text.find("DIR")) != std::string::npos;) text.replace(at, 3, folder.path());
+        return text;
+    };
+    Outcome run = Keyer(folder, inFolder(c.arguments) + " <" + folder.Path("in.raw"), "", folder.Path("out.raw"));
+    EXPECT_EQ(run.status, 2) << run.errors;
+    EXPECT_EQ(run.errors.rfind(inFolder(std::string("tavrisk: ") + c.message + "\n"), 0), 0u) << run.errors;
+    EXPECT_EQ(ReadFile(folder.Path("out.raw")), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, RawStreamUsageTest,
+    ::testing::Values(
+        UsageCase{"noSize", "key --raw", "--raw needs WIDTHxHEIGHT"},
+        UsageCase{"noHeight", "key --raw 8 -", "--raw takes WIDTHxHEIGHT, not '8'"},
+        UsageCase{"notNumbers", "key --raw 8xsix -", "--raw takes WIDTHxHEIGHT, not '8xsix'"},
+        UsageCase{"zeroWidth", "key --raw 0x6 -", "--raw: 0 is outside 1..32767 (the frame's width)"},
+        UsageCase{"tallerThanTheHost", "key --raw 8x32768 -", "--raw: 32768 is outside 1..32767 (the frame's height)"},
+        UsageCase{"overThePixelBudget", "key --raw 8x6 - --max-pixels 47",
+                  "--raw: the frame's 8 x 6 pixels exceed the budget of 47 (--max-pixels)"},
+        UsageCase{"aFileInput", "key --raw 8x6 DIR/in.png", "--raw reads standard input: give '-' as its only input"},
+        UsageCase{"twoInputs", "key --raw 8x6 - -", "--raw reads standard input: give '-' as its only input"},
+        UsageCase{"aFileOutput", "key --raw 8x6 - -o DIR/o.raw", "--raw writes standard output: -o takes only '-'"},
+        UsageCase{"anOutputFolder", "key --raw 8x6 - --outdir DIR", "--raw writes standard output: no --outdir"},
+        UsageCase{"unknownFormat", "key --raw 8x6 - --raw-format rgb32",
+                  "--raw-format takes rgba or rgb24, not 'rgb32'"},
+        UsageCase{"formatWithoutRaw", "key DIR/in.png --raw-format rgb24", "--raw-format needs --raw WIDTHxHEIGHT"},
+        UsageCase{"regionOutside", "key --raw 8x6 - --region 4,4,4,4", "--region 4,4,4,4 lies outside the 8 x 6 frame"},
+        UsageCase{"backgroundMissing", "key --raw 8x6 - --method 5", "method 5 (background) needs --background FILE"},
+        UsageCase{"backgroundSize", "key --raw 8x6 - --method 5 --background DIR/back.png",
+                  "DIR/back.png: the background is 8 x 5, the filtered area 8 x 6"},
+        UsageCase{"noJobs", "key DIR/in.png --jobs 0", "--jobs takes a number of threads from 1 to 1024, not '0'"},
+        UsageCase{"jobsNotANumber", "key --raw 8x6 - --jobs many",
+                  "--jobs takes a number of threads from 1 to 1024, not 'many'"},
+        UsageCase{"rawInPreview", "preview DIR/in.png --raw 8x6", "unknown option '--raw'"}),
+    kCaseName);
+
+}  // namespace
+}  // namespace tav
