@@ -26,9 +26,9 @@ TEST_P(KeyerPipelineTest, KeepsTheOrderAndKeysTheOthersAsAlone) {
     Write(folder.Path("blue.png"), Scene(50, 40, false));
     Write(folder.Path("green.png"), Scene(64, 30, true));
     Write(folder.Path("green2.png"), Scene(33, 47, true));
-    std::vector<uint8_t> png = ReadBytes(folder.Path("blue.png"));
+    std::string png = ReadFile(folder.Path("blue.png"));
     png.resize(png.size() / 2);
-    WriteBytes(folder.Path("cut.png"), png);
+    WriteFile(folder.Path("cut.png"), png);
     std::filesystem::create_directories(folder.Path("out/green-keyed.png"));  // its output cannot be written
     std::filesystem::create_directory(folder.Path("alone"));
 
@@ -56,7 +56,7 @@ TEST_P(KeyerPipelineTest, KeepsTheOrderAndKeysTheOthersAsAlone) {
         Outcome alone = Keyer(folder, "key " + dir + "/" + name + ".png --outdir " + dir + "/alone --set Gamma=20");
         ASSERT_EQ(alone.status, 0) << alone.errors;
         const std::string output = std::string("/") + name + "-keyed.png";
-        EXPECT_EQ(ReadBytes(dir + "/out" + output), ReadBytes(dir + "/alone" + output)) << name;
+        EXPECT_EQ(ReadFile(dir + "/out" + output), ReadFile(dir + "/alone" + output)) << name;
     }
     EXPECT_EQ(NamesIn(folder.Path("out")),
               (std::vector<std::string>{"blue-keyed.png", "green-keyed.png", "green2-keyed.png"}));

@@ -26,11 +26,11 @@ std::vector<Image> Frames() {
 }
 
 // The frames' bytes as the stream carries them: RGBA, or RGB.
-std::vector<uint8_t> Stream(const std::vector<Image>& frames, bool rgb) {
-    std::vector<uint8_t> bytes;
+std::string Stream(const std::vector<Image>& frames, bool rgb) {
+    std::string bytes;
     for (const Image& frame : frames)
         for (size_t i = 0; i < frame.rgba.size(); ++i)
-            if (!rgb || i % 4 != 3) bytes.push_back(frame.rgba[i]);
+            if (!rgb || i % 4 != 3) bytes.push_back(char(frame.rgba[i]));
     return bytes;
 }
 
@@ -46,14 +46,14 @@ TEST_P(RawStreamTest, KeysEachFrameAsTheSameImageWithTheFirstFramesScreen) {
     const StreamCase& c = GetParam();
     TempFolder folder;
     std::vector<Image> frames = Frames();
-    WriteBytes(folder.Path("in.raw"), Stream(frames, c.rgb));
+    WriteFile(folder.Path("in.raw"), Stream(frames, c.rgb));
     Outcome run = Keyer(folder,
                         "key --raw 40x30 - -o - " + c.arguments + (c.rgb ? " --raw-format rgb24" : "") + " <" +
                             folder.Path("in.raw"),
                         "", folder.Path("out.raw"));
     ASSERT_EQ(run.status, 0) << run.errors;
     EXPECT_EQ(run.errors, "");
-    std::vector<uint8_t> want;
+    std::string want;
     for (Image& frame : frames) {
         if (c.rgb)
             for (size_t i = 3; i < frame.rgba.size(); i += 4) frame.rgba[i] = 255;
@@ -63,7 +63,7 @@ TEST_P(RawStreamTest, KeysEachFrameAsTheSameImageWithTheFirstFramesScreen) {
         const std::vector<uint8_t> keyed = Read(folder.Path("frame-keyed.png")).rgba;
         want.insert(want.end(), keyed.begin(), keyed.end());
     }
-    EXPECT_EQ(ReadBytes(folder.Path("out.raw")), want);
+    EXPECT_EQ(ReadFile(folder.Path("out.raw")), want);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -86,18 +86,18 @@ class RawStreamEndTest : public ::testing::TestWithParam<EndCase> {};
 TEST_P(RawStreamEndTest, EndsWithTheCompleteFramesWritten) {
     const EndCase& c = GetParam();
     TempFolder folder;
-    std::vector<uint8_t> bytes = Stream(Frames(), false);
-    WriteBytes(folder.Path("all.raw"), bytes);
+    std::string bytes = Stream(Frames(), false);
+    WriteFile(folder.Path("all.raw"), bytes);
     bytes.resize(c.bytes);
-    WriteBytes(folder.Path("in.raw"), bytes);
+    WriteFile(folder.Path("in.raw"), bytes);
     Outcome whole = Keyer(folder, "key --raw 40x30 - <" + folder.Path("all.raw"), "", folder.Path("all.out"));
     ASSERT_EQ(whole.status, 0) << whole.errors;
     Outcome run = Keyer(folder, "key --raw 40x30 - <" + folder.Path("in.raw"), "", folder.Path("out.raw"));
     EXPECT_EQ(run.status, c.status);
     EXPECT_EQ(run.errors, c.message);
-    std::vector<uint8_t> want = ReadBytes(folder.Path("all.out"));
+    std::string want = ReadFile(folder.Path("all.out"));
     want.resize(c.framesOut * kWidth * kHeight * 4);
-    EXPECT_EQ(ReadBytes(folder.Path("out.raw")), want);
+    EXPECT_EQ(ReadFile(folder.Path("out.raw")), want);
 }
 
 constexpr size_t kFrame = kWidth * kHeight * 4;
@@ -114,12 +114,9 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(RawStreamOutputTest, AReaderThatGoesAwayStopsTheStreamWithAMessage) {
     TempFolder folder;
-    std::vector<uint8_t> bytes;
-    for (int i = 0; i < 20; ++i) {
-        std::vector<uint8_t> frame = Stream(Frames(), false);
-        bytes.insert(bytes.end(), frame.begin(), frame.end());
-    }
-    WriteBytes(folder.Path("in.raw"), bytes);  // 60 frames: more than a pipe holds
+    std::string bytes;
+    for (int i = 0; i < 20; ++i) bytes += Stream(Frames(), false);
+    WriteFile(folder.Path("in.raw"), bytes);  // 60 frames: more than a pipe holds
     const std::string command = "{ " + std::string(TAVRISK_KEYER) + " key --raw 40x30 - <" + folder.Path("in.raw") +
                                 " 2>" + folder.Path("errors") + "; echo $? >" + folder.Path("status") + "; } | true";
     ASSERT_EQ(std::system(command.c_str()), 0);
@@ -141,7 +138,7 @@ TEST_P(RawStreamUsageTest, IsRefusedBeforeReading) {
     TempFolder folder;
     Write(folder.Path("in.png"), Scene(8, 6, true));
     Write(folder.Path("back.png"), Background(8, 5));
-    WriteBytes(folder.Path("in.raw"), std::vector<uint8_t>(8 * 6 * 4, 7));
+    WriteFile(folder.Path("in.raw"), std::string(8 * 6 * 4, char(7)));
     auto inFolder = [&](std::string text) {
         for (size_t at; (at = text.find("DIR")) != std::string::npos;) text.replace(at, 3, folder.path());
         return text;
