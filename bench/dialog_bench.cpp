@@ -15,7 +15,7 @@
 #include "host/plugin_state.h"
 #include "output/preview.h"
 #include "platform/posix/dialog_driver.h"
-#include "resources/parameters_dialog.h"
+#include "resources/dialog_template.h"
 #include "tools/inprocess_host/inprocess_host.h"
 
 namespace tav {

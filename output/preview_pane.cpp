@@ -7,7 +7,7 @@
 #include "host/parameters.h"
 #include "host/plugin_state.h"
 #include "output/preview.h"
-#include "resources/parameters_dialog.h"
+#include "resources/dialog_template.h"
 
 namespace tav {
 namespace {

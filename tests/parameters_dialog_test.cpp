@@ -16,7 +16,7 @@
 #include "platform/posix/in_process_clipboard.h"
 #include "platform/registry.h"
 #include "plugin/entry.h"
-#include "resources/parameters_dialog.h"
+#include "resources/dialog_template.h"
 #include "tests/support.h"
 #include "ui/registry.h"
 #include "ui/settings_file.h"

@@ -11,7 +11,7 @@
 #include "output/preview.h"
 #include "output/preview_pane.h"
 #include "platform/module.h"
-#include "resources/parameters_dialog.h"
+#include "resources/dialog_template.h"
 #include "resources/strings.h"
 #include "ui/about_box.h"
 #include "ui/registry.h"

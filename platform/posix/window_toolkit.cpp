@@ -12,7 +12,7 @@
 
 #include "platform/posix/dialog_driver.h"
 #include "resources/eyedropper.h"
-#include "resources/parameters_dialog.h"
+#include "resources/dialog_template.h"
 
 namespace tav::platform {
 namespace {

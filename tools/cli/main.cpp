@@ -21,7 +21,7 @@
 #include "platform/file_mapping.h"
 #include "platform/posix/dialog_driver.h"
 #include "platform/posix/in_process_clipboard.h"
-#include "resources/parameters_dialog.h"
+#include "resources/dialog_template.h"
 #include "tools/cli/image_io.h"
 #include "tools/cli/interrupt.h"
 #include "tools/cli/job.h"

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "host/parameters.h"
-#include "resources/parameters_dialog.h"
+#include "resources/dialog_template.h"
 #include "tools/inprocess_host/inprocess_host.h"
 
 namespace tav::winhost {
