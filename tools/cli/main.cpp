@@ -210,7 +210,7 @@ bool Run(const Batch& batch, Job* job) {
 bool Write(const Options& o, Job* job) {
     auto start = std::chrono::steady_clock::now();
     std::string error;
-    if (!WritePng(job->output, job->image, &error)) return Fail(job->output, error);
+    if (!WritePng(job->output, job->image, &error, o.write)) return Fail(job->output, error);
     job->encodeSeconds = Seconds(start);
     if (o.timings) {
         rusage usage{};
@@ -325,7 +325,7 @@ bool PreviewOne(Batch* batch, const std::string& input, const std::string& outpu
     for (size_t i = 0, n = size_t(picture.width) * picture.height; i < n; ++i)
         std::memcpy(&picture.rgba[4 * i], &request.picture.rgb[3 * i], 3);
     std::string error;
-    if (!WritePng(output, picture, &error)) return Fail(output, error);
+    if (!WritePng(output, picture, &error, batch->options.write)) return Fail(output, error);
     return true;
 }
 

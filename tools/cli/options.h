@@ -28,6 +28,7 @@ struct Options {
     std::vector<std::pair<std::string, int64_t>> sets;
     std::optional<Region> region;
     ReadOptions read;
+    WriteOptions write;
     bool quiet = false;
     bool timings = false;
     // preview: the zoom (0: the fit, 1: 1 : 1, -N: 1 : N) and the image point
