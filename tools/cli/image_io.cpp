@@ -166,8 +166,9 @@ void BuildGamma(spng_ctx* ctx, const spng_ihdr& ihdr, GammaTables* tables) {
         if (!GammaSignificant(exponent)) return;
         tables->active = true;
         for (int i = 0; i < 256; ++i)
-            tables->narrow[i] = i == 0 || i == 255 ? uint8_t(i)
-                                                   : uint8_t(std::floor(255 * std::pow(i / 255., exponent * 1e-5) + .5));
+            tables->narrow[i] = i == 0 || i == 255
+                                    ? uint8_t(i)
+                                    : uint8_t(std::floor(255 * std::pow(i / 255., exponent * 1e-5) + .5));
         return;
     }
     // The significant bits of the colour samples set how many low bits the
@@ -175,7 +176,8 @@ void BuildGamma(spng_ctx* ctx, const spng_ihdr& ihdr, GammaTables* tables) {
     spng_sbit sbit{};
     int significant = 0;
     if (spng_get_sbit(ctx, &sbit) == 0)
-        significant = ihdr.color_type & 2 ? std::max({sbit.red_bits, sbit.green_bits, sbit.blue_bits}) : sbit.grayscale_bits;
+        significant =
+            ihdr.color_type & 2 ? std::max({sbit.red_bits, sbit.green_bits, sbit.blue_bits}) : sbit.grayscale_bits;
     int shift = significant > 0 && significant < 16 ? 16 - significant : 0;
     shift = std::clamp(shift, 5, 8);
     const double exponent = std::floor(file * 1e-5 * kSrgbScreenGamma + 0.5);
@@ -241,30 +243,27 @@ bool DecodePng(const uint8_t* data, size_t size, const ReadOptions& options, Ima
     }
     GammaTables gamma;
     BuildGamma(ctx, ihdr, &gamma);
-    const bool wide = ihdr.bit_depth == 16, interlaced = ihdr.interlace_method != 0;
-    if (int code = spng_decode_image(ctx, nullptr, 0, wide ? SPNG_FMT_RGBA16 : SPNG_FMT_RGBA8,
-                                     SPNG_DECODE_TRNS | SPNG_DECODE_PROGRESSIVE)) {
-        *error = SpngFailure(code);
-        return false;
-    }
+    const bool wide = ihdr.bit_depth == 16;
+    // 16-bit rows pass through a row of their own; interlaced, through an
+    // image of their own, decoded whole and reduced after.
+    const bool whole = wide && ihdr.interlace_method != 0;
     image->hadAlpha = (ihdr.color_type & 4) != 0 || transparency == 0;
     image->width = int(ihdr.width);
     image->height = int(ihdr.height);
     const size_t width = ihdr.width, samples = width * 4;
     AssignZeros(&image->rgba, samples * ihdr.height);
-    // 16-bit rows pass through a row of their own, or, interlaced, an image
-    // of their own that is reduced once whole.
     std::vector<uint16_t> wideRows;
-    if (wide) AssignZeros(&wideRows, samples * (interlaced ? ihdr.height : 1));
-    int code = 0;
-    for (;;) {
+    if (wide) AssignZeros(&wideRows, samples * (whole ? ihdr.height : 1));
+    const int format = wide ? SPNG_FMT_RGBA16 : SPNG_FMT_RGBA8;
+    int code = whole ? spng_decode_image(ctx, wideRows.data(), wideRows.size() * 2, format, SPNG_DECODE_TRNS)
+                     : spng_decode_image(ctx, nullptr, 0, format, SPNG_DECODE_TRNS | SPNG_DECODE_PROGRESSIVE);
+    if (code == 0 && whole) code = SPNG_EOI;
+    while (code == 0) {
         spng_row_info row{};
         if ((code = spng_get_row_info(ctx, &row)) != 0) break;
         uint8_t* to = &image->rgba[row.row_num * samples];
-        uint16_t* wideRow = wide ? &wideRows[interlaced ? row.row_num * samples : 0] : nullptr;
-        code = wide ? spng_decode_row(ctx, wideRow, samples * 2) : spng_decode_row(ctx, to, samples);
-        if ((code == 0 || code == SPNG_EOI) && wide && !interlaced) NarrowRow(wideRow, to, width, gamma);
-        if (code != 0) break;
+        code = wide ? spng_decode_row(ctx, wideRows.data(), samples * 2) : spng_decode_row(ctx, to, samples);
+        if ((code == 0 || code == SPNG_EOI) && wide) NarrowRow(wideRows.data(), to, width, gamma);
     }
     if (code == SPNG_EOI) code = spng_decode_chunks(ctx);  // the chunks after the image, to its end
     if (code != 0) {
@@ -272,7 +271,7 @@ bool DecodePng(const uint8_t* data, size_t size, const ReadOptions& options, Ima
         image->rgba.clear();
         return false;
     }
-    if (wide && interlaced)
+    if (whole)
         for (size_t y = 0; y < ihdr.height; ++y)
             NarrowRow(&wideRows[y * samples], &image->rgba[y * samples], width, gamma);
     if (gamma.active && !wide)
@@ -629,7 +628,8 @@ bool EncodePng(const Image& image, const WriteOptions& options, const Sink& sink
         const size_t bound = compressor ? libdeflate_zlib_compress_bound(compressor.get(), total) : 0;
         piece.bytes.reset(compressor ? new (std::nothrow) uint8_t[bound] : nullptr);
         PreferHugePages(piece.bytes.get(), bound);
-        if (piece.bytes) piece.size = libdeflate_zlib_compress(compressor.get(), filtered.get(), total, piece.bytes.get(), bound);
+        if (piece.bytes)
+            piece.size = libdeflate_zlib_compress(compressor.get(), filtered.get(), total, piece.bytes.get(), bound);
         if (piece.size == 0) {
             *error = outOfMemory;
             return false;
@@ -644,7 +644,8 @@ bool EncodePng(const Image& image, const WriteOptions& options, const Sink& sink
         const bool ran = RunInParallel(strips, threads, [&](int k) {
             const size_t at = size_t(k) * stripRows * rowBytes;
             checksums[size_t(k)] = libdeflate_adler32(1, &filtered[at], stripBytes(k));
-            if (!DeflatePiece(&filtered[at], stripBytes(k), at, level, k == strips - 1, &pieces[size_t(k)])) failed = true;
+            if (!DeflatePiece(&filtered[at], stripBytes(k), at, level, k == strips - 1, &pieces[size_t(k)]))
+                failed = true;
         });
         if (!ran || failed) {
             *error = outOfMemory;
