@@ -62,7 +62,7 @@ TEST(KeyerTest, MethodNamesAndABlueScreenSelectionWithSettingsFile) {
     ASSERT_TRUE(WriteSettingsFile(folder.Path("s.tvk").c_str(), file));
     Outcome run = Keyer(folder, "key " + folder.Path("blue.png") + " -o " + folder.Path("out.png") +
                                     " --method matte-transparency --settings " + folder.Path("s.tvk") +
-                                    " --set CorrectionB=-30 --region 10,5,70,60");
+                                    " --set CorrectionB=-30 --region 10,5,70,60 --compression best");
     ASSERT_EQ(run.status, 0) << run.errors;
     ParameterRecord settings = file;
     settings.ScreenColor = 0;  // detected inside the region
@@ -170,6 +170,8 @@ INSTANTIATE_TEST_SUITE_P(
         FailureCase{"noInput", "key", 2, "no input image"},
         FailureCase{"unknownOption", "key IN --fast", 2, "unknown option '--fast'"},
         FailureCase{"unknownMethod", "key IN --method glow", 2, "unknown method 'glow'"},
+        FailureCase{"unknownCompression", "key IN --compression small", 2,
+                    "--compression takes fast, default or best, not 'small'"},
         FailureCase{"hugeMethod", "key IN --method 99999999999999999999", 2, "unknown method"},
         FailureCase{"unknownSetting", "key IN --set Sharpness=3", 2, "unknown setting 'Sharpness'"},
         FailureCase{"notAnInteger", "key IN --set Gamma=high", 2, "'high' is not an integer"},
