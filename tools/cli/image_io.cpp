@@ -521,16 +521,46 @@ bool RunInParallel(int count, int threads, const std::function<void(int)>& task)
     return !failed;
 }
 
-// The rows of each piece of the image one thread works on: pieces of some
-// 4 MiB or more, a few for each thread (so that a thread slowed by other
-// work holds up little), none above 1 GiB.
-int StripRows(const Image& image, const WriteOptions& options, int threads) {
+// Cuts rows [0, height) into pieces of `rows` rows (the last shorter).
+void Cut(int from, int to, int rows, std::vector<int>* starts) {
+    for (int y = from; y < to; y += rows) starts->push_back(y);
+}
+
+// The first row of each piece the image is filtered in, then `height`:
+// pieces of some 4 MiB or more, a few for each thread (so that a thread
+// slowed by other work holds up little).
+std::vector<int> FilterPieces(const Image& image, int threads) {
     const size_t rowBytes = size_t(image.width) * 4 + 1;
-    const int most = int(std::max<size_t>(1, (size_t(1) << 30) / rowBytes));
-    if (options.stripRows > 0) return std::min(options.stripRows, most);
     const int byBytes = int(std::max<size_t>(1, (size_t(4) << 20) / rowBytes));
     const int byThreads = (image.height + 4 * threads - 1) / (4 * threads);
-    return std::min({std::max(byBytes, byThreads), image.height, most});
+    std::vector<int> starts;
+    Cut(0, image.height, std::max(byBytes, byThreads), &starts);
+    starts.push_back(image.height);
+    return starts;
+}
+
+// The first row of each piece the image is compressed in, then `height`. A
+// small image, or one thread, makes one piece; none is above 1 GiB (zlib's
+// counts are 32-bit). At Fast, zlib compresses the leading pieces side by
+// side with libdeflate compressing the last some three times as fast: the
+// last piece has three rows for each row of the others.
+std::vector<int> CompressionPieces(const Image& image, const WriteOptions& options, int threads) {
+    const size_t rowBytes = size_t(image.width) * 4 + 1;
+    const int height = image.height, most = int(std::max<size_t>(1, (size_t(1) << 30) / rowBytes));
+    std::vector<int> starts;
+    if (options.stripRows > 0) {
+        Cut(0, height, std::min(options.stripRows, most), &starts);
+    } else if (threads == 1 || rowBytes * size_t(height) < (size_t(4) << 20)) {
+        Cut(0, height, most, &starts);
+    } else if (options.compression == Compression::Fast) {
+        const int lead = int(int64_t(height) * (threads - 1) / (threads + 2));
+        if (lead > 0) Cut(0, lead, std::min((lead + threads - 2) / (threads - 1), most), &starts);
+        Cut(lead, height, most, &starts);
+    } else {
+        return FilterPieces(image, threads);
+    }
+    starts.push_back(height);
+    return starts;
 }
 
 // A piece of the deflate stream that ends on a byte boundary.
@@ -558,6 +588,19 @@ bool DeflatePiece(const uint8_t* data, size_t length, size_t before, int level, 
     const int result = deflate(&stream, last ? Z_FINISH : Z_SYNC_FLUSH);
     piece->size = bound - stream.avail_out;
     return last ? result == Z_STREAM_END : result == Z_OK && stream.avail_in == 0 && stream.avail_out > 0;
+}
+
+// Compresses `data` with libdeflate's fastest level as the last piece of a
+// raw deflate stream (libdeflate's stream always ends: it comes last).
+bool CompressLastPiece(const uint8_t* data, size_t length, Piece* piece) {
+    std::unique_ptr<libdeflate_compressor, void (*)(libdeflate_compressor*)> compressor(
+        libdeflate_alloc_compressor(1), libdeflate_free_compressor);
+    if (!compressor) return false;
+    const size_t bound = libdeflate_deflate_compress_bound(compressor.get(), length);
+    piece->bytes.reset(new uint8_t[bound]);
+    PreferHugePages(piece->bytes.get(), bound);
+    piece->size = libdeflate_deflate_compress(compressor.get(), data, length, piece->bytes.get(), bound);
+    return piece->size > 0;
 }
 
 // The image data chunks: the zlib stream cut into chunks of 1 MiB.
@@ -601,60 +644,48 @@ bool EncodePng(const Image& image, const WriteOptions& options, const Sink& sink
     }
     const int threads = options.threads > 0 ? options.threads : CoresAvailable();
     const size_t rowBytes = size_t(image.width) * 4 + 1, total = rowBytes * size_t(image.height);
-    const int stripRows = StripRows(image, options, threads);
-    const int strips = (image.height + stripRows - 1) / stripRows;
-    auto stripBytes = [&](int k) { return rowBytes * size_t(std::min(stripRows, image.height - k * stripRows)); };
     const std::string outOfMemory = "not enough memory to encode the image";
 
     // Uninitialised: only the pages written take memory.
     std::unique_ptr<uint8_t[]> filtered(new (std::nothrow) uint8_t[total]);
     PreferHugePages(filtered.get(), total);
-    if (!filtered || !RunInParallel(strips, threads, [&](int k) {
-            const int first = k * stripRows;
-            FilterRows(image, first, std::min(first + stripRows, image.height), &filtered[size_t(first) * rowBytes]);
+    const std::vector<int> filterStarts = options.stripRows > 0 ? CompressionPieces(image, options, threads)
+                                                                : FilterPieces(image, threads);
+    if (!filtered || !RunInParallel(int(filterStarts.size()) - 1, threads, [&](int k) {
+            FilterRows(image, filterStarts[size_t(k)], filterStarts[size_t(k) + 1],
+                       &filtered[size_t(filterStarts[size_t(k)]) * rowBytes]);
         })) {
         *error = outOfMemory;
         return false;
     }
 
-    // The zlib stream: libdeflate's in one piece, or zlib's pieces compressed
-    // side by side, joined, with the checksums of the pieces combined.
-    std::vector<Piece> pieces;
-    uint8_t header[2] = {0x78, 0x01}, trailer[4] = {};
-    if (options.compression == Compression::Fast) {
-        std::unique_ptr<libdeflate_compressor, void (*)(libdeflate_compressor*)> compressor(
-            libdeflate_alloc_compressor(1), libdeflate_free_compressor);
-        Piece& piece = pieces.emplace_back();
-        const size_t bound = compressor ? libdeflate_zlib_compress_bound(compressor.get(), total) : 0;
-        piece.bytes.reset(compressor ? new (std::nothrow) uint8_t[bound] : nullptr);
-        PreferHugePages(piece.bytes.get(), bound);
-        if (piece.bytes)
-            piece.size = libdeflate_zlib_compress(compressor.get(), filtered.get(), total, piece.bytes.get(), bound);
-        if (piece.size == 0) {
-            *error = outOfMemory;
-            return false;
-        }
-    } else {
-        const int level = options.compression == Compression::Best ? 7 : 6;
-        header[1] = uint8_t((level == 6 ? 2 : 3) << 6);
-        header[1] = uint8_t(header[1] + (31 - (header[0] * 256 + header[1]) % 31) % 31);  // FCHECK
-        pieces.resize(size_t(strips));
-        std::vector<uint32_t> checksums(static_cast<size_t>(strips));
-        std::atomic<bool> failed{false};
-        const bool ran = RunInParallel(strips, threads, [&](int k) {
-            const size_t at = size_t(k) * stripRows * rowBytes;
-            checksums[size_t(k)] = libdeflate_adler32(1, &filtered[at], stripBytes(k));
-            if (!DeflatePiece(&filtered[at], stripBytes(k), at, level, k == strips - 1, &pieces[size_t(k)]))
-                failed = true;
-        });
-        if (!ran || failed) {
-            *error = outOfMemory;
-            return false;
-        }
-        uLong adler = checksums[0];
-        for (int k = 1; k < strips; ++k) adler = adler32_combine(adler, checksums[size_t(k)], z_off_t(stripBytes(k)));
-        PutBigEndian32(trailer, uint32_t(adler));
+    // The zlib stream: its pieces compressed side by side and joined, the
+    // last by libdeflate at Fast, with the checksums of the pieces combined.
+    const std::vector<int> starts = CompressionPieces(image, options, threads);
+    const int count = int(starts.size()) - 1;
+    const int level = options.compression == Compression::Fast ? 2 : options.compression == Compression::Best ? 7 : 6;
+    auto offset = [&](int k) { return size_t(starts[size_t(k)]) * rowBytes; };
+    std::vector<Piece> pieces(static_cast<size_t>(count));
+    std::vector<uint32_t> checksums(static_cast<size_t>(count));
+    std::atomic<bool> failed{false};
+    const bool ran = RunInParallel(count, threads, [&](int k) {
+        const size_t at = offset(k), length = offset(k + 1) - at;
+        checksums[size_t(k)] = libdeflate_adler32(1, &filtered[at], length);
+        const bool ok = k == count - 1 && options.compression == Compression::Fast
+                            ? CompressLastPiece(&filtered[at], length, &pieces[size_t(k)])
+                            : DeflatePiece(&filtered[at], length, at, level, k == count - 1, &pieces[size_t(k)]);
+        if (!ok) failed = true;
+    });
+    if (!ran || failed) {
+        *error = outOfMemory;
+        return false;
     }
+    uLong adler = checksums[0];
+    for (int k = 1; k < count; ++k)
+        adler = adler32_combine(adler, checksums[size_t(k)], z_off_t(offset(k + 1) - offset(k)));
+    uint8_t header[2] = {0x78, uint8_t((level == 2 ? 0 : level == 6 ? 2 : 3) << 6)}, trailer[4];
+    header[1] = uint8_t(header[1] + (31 - (header[0] * 256 + header[1]) % 31) % 31);  // FCHECK
+    PutBigEndian32(trailer, uint32_t(adler));
     filtered.reset();
 
     uint8_t head[33];
@@ -668,11 +699,10 @@ bool EncodePng(const Image& image, const WriteOptions& options, const Sink& sink
     PutBigEndian32(head + 29, libdeflate_crc32(0, head + 12, 17));
     if (!sink(head, sizeof head)) return false;
     ImageDataWriter data(sink);
-    const bool joined = options.compression != Compression::Fast;
-    if (joined && !data.Write(header, 2)) return false;
+    if (!data.Write(header, 2)) return false;
     for (const Piece& piece : pieces)
         if (!data.Write(piece.bytes.get(), piece.size)) return false;
-    if (joined && !data.Write(trailer, 4)) return false;
+    if (!data.Write(trailer, 4)) return false;
     if (!data.Flush()) return false;
     static constexpr uint8_t kEnd[12] = {0, 0, 0, 0, 'I', 'E', 'N', 'D', 0xAE, 0x42, 0x60, 0x82};
     return sink(kEnd, sizeof kEnd);

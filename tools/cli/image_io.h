@@ -42,8 +42,11 @@ bool ReadImage(const std::string& path, const ReadOptions& options, Image* image
 
 // How hard the PNG writer compresses. Every level filters each row as
 // libpng does by default (the filter whose bytes sum to the least magnitude).
+// A large image is filtered and compressed in pieces of rows side by side,
+// one thread each, the pieces joined into one zlib stream.
 enum class Compression {
-    Fast,     // libdeflate's fastest level: a file some 5 to 20 % larger
+    Fast,     // libdeflate's fastest level for the last piece, zlib's level 2
+              // for the others: files some 5 to 20 % larger than libpng's
     Default,  // zlib's level 6 for filtered data: the size libpng's defaults give
     Best,     // zlib's level 7: a little smaller again, slower
 };
@@ -53,8 +56,8 @@ struct WriteOptions {
     // The most threads the writer runs, the caller's own included; 0: one
     // for each core the process may run on.
     int threads = 0;
-    // The rows filtered as one piece by one thread (and, but for Fast,
-    // compressed as one piece); 0: chosen from the image's size.
+    // The rows of each piece; 0: chosen from the image's size, the level and
+    // the threads.
     int stripRows = 0;
 };
 
