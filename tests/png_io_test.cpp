@@ -4,9 +4,13 @@
 // libpng reads back as the same pixels.
 #include <gtest/gtest.h>
 #include <png.h>
+#include <sys/resource.h>
+#include <unistd.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <cstring>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -162,6 +166,48 @@ INSTANTIATE_TEST_SUITE_P(
         FileKind{"rgba16Linear", 6, 16, false, false, 100000, 12}, FileKind{"rgb8NearSrgb", 2, 8, false, false, 47000},
         FileKind{"rgb16Srgb", 2, 16, false, false, 0, 0, true}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// Metadata never reaches the decoder: a text chunk that inflates to 256 MiB
+// decodes within 64 MiB more address space than the process has.
+TEST(PngMetadataTest, CompressedTextIsNotInflated) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "the sanitizers' allocators need address space of their own";
+#endif
+    const std::vector<uint8_t> file = WriteWithLibpng({"rgb8", 2, 8});
+    // The chunk's length (set below), its type, the keyword "T" and the method,
+    // then a fully flushed MiB of zeros, repeated.
+    std::vector<uint8_t> zeros(1 << 20, 0), once(1 << 16), text = {4, 0, 0, 0, 'z', 'T', 'X', 't', 'T', 0, 0};
+    z_stream z{};
+    ASSERT_EQ(deflateInit(&z, 9), Z_OK);
+    z.next_in = zeros.data(), z.avail_in = uInt(zeros.size());
+    z.next_out = once.data(), z.avail_out = uInt(once.size());
+    ASSERT_EQ(deflate(&z, Z_FULL_FLUSH), Z_OK);
+    once.resize(once.size() - z.avail_out);
+    deflateEnd(&z);
+    text.insert(text.end(), once.begin(), once.begin() + 2);  // the zlib header
+    for (int i = 0; i < 256; ++i) text.insert(text.end(), once.begin() + 2, once.end());
+    text.insert(text.end(), {3, 0, 0, 0, 0, 1});  // an empty last block; a checksum never checked
+    const size_t length = text.size() - 8;
+    for (int i = 0; i < 4; ++i) text[size_t(i)] = uint8_t(length >> (24 - 8 * i));
+    const uint32_t crc = uint32_t(crc32(0, &text[4], uInt(length + 4)));
+    for (int shift : {24, 16, 8, 0}) text.push_back(uint8_t(crc >> shift));
+    std::vector<uint8_t> bomb(file.begin(), file.begin() + 33);  // the signature and the header
+    bomb.insert(bomb.end(), text.begin(), text.end());
+    bomb.insert(bomb.end(), file.begin() + 33, file.end());
+
+    long pages = 0;
+    std::ifstream("/proc/self/statm") >> pages;
+    rlimit saved{}, limit{};
+    ASSERT_EQ(getrlimit(RLIMIT_AS, &saved), 0);
+    limit = saved;
+    limit.rlim_cur = rlim_t(pages) * rlim_t(sysconf(_SC_PAGESIZE)) + (rlim_t(64) << 20);
+    ASSERT_EQ(setrlimit(RLIMIT_AS, &limit), 0);
+    Image got;
+    std::string error;
+    const bool decoded = cli::DecodeImage(bomb.data(), bomb.size(), {}, &got, &error);
+    setrlimit(RLIMIT_AS, &saved);
+    EXPECT_TRUE(decoded) << error;
+}
 
 struct EncodeCase {
     const char* name;

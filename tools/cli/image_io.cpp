@@ -17,6 +17,7 @@
 #include <new>
 #include <system_error>
 #include <thread>
+#include <utility>
 
 #include <jpeglib.h>
 #include <libdeflate.h>
@@ -88,15 +89,33 @@ struct PngChunks {
     bool whole = false;  // every chunk complete, up to IEND
     uint64_t imageDataBytes = 0;
     int bitDepth = 0, colourType = 0;
+    // The byte ranges (start, length) of the signature and of the chunks the
+    // decoder is shown: the critical ones and those that change the pixels.
+    std::vector<std::pair<size_t, size_t>> shown;
 };
+
+// Text, colour profiles and the other metadata never reach the decoder: a
+// compressed text chunk cannot have it inflate gigabytes, nor a malformed one
+// refuse the image.
+bool ChangesPixels(const uint8_t* type) {
+    const bool critical = (type[0] & 0x20) == 0;
+    return critical || std::memcmp(type, "tRNS", 4) == 0 || std::memcmp(type, "gAMA", 4) == 0 ||
+           std::memcmp(type, "sRGB", 4) == 0 || std::memcmp(type, "sBIT", 4) == 0;
+}
 
 PngChunks WalkPngChunks(const uint8_t* data, size_t size) {
     PngChunks chunks;
+    chunks.shown.emplace_back(0, 8);
     size_t at = 8;
     while (size - at >= 12) {
         const uint64_t length = BigEndian32(data + at);
         const uint8_t* type = data + at + 4;
         if (length > size - at - 12) return chunks;  // the file ends inside the chunk
+        if (ChangesPixels(type)) {
+            auto& last = chunks.shown.back();
+            if (last.first + last.second == at) last.second += 12 + size_t(length);
+            else chunks.shown.emplace_back(at, 12 + size_t(length));
+        }
         if (std::memcmp(type, "IHDR", 4) == 0 && length >= 13) {
             chunks.bitDepth = data[at + 16];
             chunks.colourType = data[at + 17];
@@ -203,6 +222,27 @@ void NarrowRow(const uint16_t* from, uint8_t* to, size_t pixels, const GammaTabl
     }
 }
 
+// Hands libspng the chunks it is shown, in order.
+struct ShownChunks {
+    const uint8_t* data;
+    const std::vector<std::pair<size_t, size_t>>* ranges;
+    size_t range = 0, at = 0;
+};
+
+int ReadShownChunks(spng_ctx*, void* user, void* destination, size_t length) {
+    auto* chunks = static_cast<ShownChunks*>(user);
+    auto* to = static_cast<uint8_t*>(destination);
+    while (length > 0) {
+        if (chunks->range == chunks->ranges->size()) return SPNG_IO_EOF;
+        const auto [start, size] = (*chunks->ranges)[chunks->range];
+        const size_t take = std::min(length, size - chunks->at);
+        std::memcpy(to, chunks->data + start + chunks->at, take);
+        to += take, length -= take, chunks->at += take;
+        if (chunks->at == size) ++chunks->range, chunks->at = 0;
+    }
+    return 0;
+}
+
 std::string SpngFailure(int code) {
     const bool short_ = code == SPNG_IO_EOF || code == SPNG_EOF || code == SPNG_EIDAT_TOO_SHORT;
     return std::string(short_ ? "truncated PNG (" : "corrupt PNG (") + spng_strerror(code) + ")";
@@ -223,7 +263,8 @@ bool DecodePng(const uint8_t* data, size_t size, const ReadOptions& options, Ima
     // As libpng: an ancillary chunk with a bad checksum is dropped, a critical
     // one refused.
     spng_set_crc_action(ctx, SPNG_CRC_ERROR, SPNG_CRC_DISCARD);
-    spng_set_png_buffer(ctx, data, size);
+    ShownChunks shown{data, &chunks.shown};
+    spng_set_png_stream(ctx, ReadShownChunks, &shown);
     spng_ihdr ihdr{};
     if (int code = spng_get_ihdr(ctx, &ihdr)) {
         *error = std::string("not a valid PNG (") + spng_strerror(code) + ")";
