@@ -62,7 +62,7 @@ std::vector<OutputCase> OutputCases() {
                          "ScreenColor=1 MatteBlur=2 MatteChoke=1 Gamma=30 OutputMethod=" + std::to_string(m)});
     cases.push_back({"blueSelectionWithSettingsFile",
                      "key DIR/blue.png -o DIR/out.png --method matte-transparency --settings DIR/s.tvk "
-                     "--set CorrectionB=-30 --region 10,5,70,60",
+                     "--set CorrectionB=-30 --region 10,5,70,60 --compression best",
                      "blue.png", "out.png",
                      "ScreenColor=0 OutputMethod=2 Protection=40 RestoreR=20 BlueRemoval=200 ForceBlack=10 "
                      "CorrectionB=-30", 10, 5, 70, 60});
@@ -170,6 +170,8 @@ INSTANTIATE_TEST_SUITE_P(
         FailureCase{"noInput", "key", 2, "no input image"},
         FailureCase{"unknownOption", "key IN --fast", 2, "unknown option '--fast'"},
         FailureCase{"unknownMethod", "key IN --method glow", 2, "unknown method 'glow'"},
+        FailureCase{"unknownCompression", "key IN --compression small", 2,
+                    "--compression takes fast, default or best, not 'small'"},
         FailureCase{"hugeMethod", "key IN --method 99999999999999999999", 2, "unknown method"},
         FailureCase{"unknownSetting", "key IN --set Sharpness=3", 2, "unknown setting 'Sharpness'"},
         FailureCase{"notAnInteger", "key IN --set Gamma=high", 2, "'high' is not an integer"},

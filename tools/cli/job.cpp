@@ -176,7 +176,7 @@ bool Run(const Batch& batch, Job* job, bool progress) {
 bool Write(const Options& o, Job* job) {
     auto start = std::chrono::steady_clock::now();
     std::string error;
-    if (!WritePng(job->output, job->image, &error)) return Fail(*job, job->output, error);
+    if (!WritePng(job->output, job->image, &error, o.write)) return Fail(*job, job->output, error);
     job->encodeSeconds = Seconds(start);
     if (o.timings) {
         rusage usage{};

@@ -158,7 +158,7 @@ bool PreviewOne(Batch* batch, const std::string& input, const std::string& outpu
     for (size_t i = 0, n = size_t(picture.width) * picture.height; i < n; ++i)
         std::memcpy(&picture.rgba[4 * i], &request.picture.rgb[3 * i], 3);
     std::string error;
-    if (!WritePng(output, picture, &error)) return Fail(job, output, error);
+    if (!WritePng(output, picture, &error, batch->options.write)) return Fail(job, output, error);
     return true;
 }
 

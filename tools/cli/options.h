@@ -37,6 +37,7 @@ struct Options {
     std::vector<std::pair<std::string, int64_t>> sets;
     std::optional<Region> region;
     ReadOptions read;
+    WriteOptions write;
     bool quiet = false;
     bool timings = false;
     std::optional<RawFrames> raw;
