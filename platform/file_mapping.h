@@ -35,6 +35,10 @@ void CloseMapping(MappingHandle mapping);
 // A writable view of the whole mapping; null on failure.
 void* MapWholeView(MappingHandle mapping);
 void UnmapView(void* view, MappingHandle mapping);
+// Where the system keeps released views for reuse by later requests of the
+// same size, lets them go now: for a process that will ask for no more.
+void ReleaseKeptViews();
+
 // A hint that every byte of the view is about to be written: where the
 // system allows, its pages are brought in with one call rather than one
 // fault at a time. Nothing happens where it does not.

@@ -1,6 +1,6 @@
 // The POSIX file mappings behind the large working buffers: released views of
 // large buffers are kept for the next request of the same size, within caps,
-// and let go when a request shows the next run differs.
+// and let go when a request shows the next run differs or when asked.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -9,7 +9,10 @@
 #include <string>
 #include <vector>
 
+#include "host/capture.h"
+#include "host/plugin_state.h"
 #include "platform/file_mapping.h"
+#include "tests/support.h"
 
 namespace tav::platform {
 namespace {
@@ -43,15 +46,18 @@ void Release(const View& v) {
     CloseTempFile(v.file);
 }
 
-// How many views of this process's temporary files are mapped now.
-int MappedViews() {
+// The addresses of the views of this process's temporary files mapped now.
+std::set<void*> MappedAddresses() {
     const std::string folder = Folder();
     std::ifstream maps("/proc/self/maps");
-    int count = 0;
+    std::set<void*> addresses;
     for (std::string line; std::getline(maps, line);)
-        if (line.find(folder) != std::string::npos) ++count;
-    return count;
+        if (line.find(folder) != std::string::npos)
+            addresses.insert(reinterpret_cast<void*>(std::stoull(line.substr(0, line.find('-')), nullptr, 16)));
+    return addresses;
 }
+
+int MappedViews() { return int(MappedAddresses().size()); }
 
 std::set<void*> Addresses(const std::vector<View>& views) {
     std::set<void*> addresses;
@@ -103,6 +109,30 @@ TEST(PosixFileMappingTest, ReleasedLargeViewsServeTheNextRunOfTheSameSizes) {
     EXPECT_EQ(MappedViews(), before + 1);  // the miss let the others go
     Release(small);
     EXPECT_EQ(MappedViews(), before);
+
+    // A process that will ask for no more lets the kept views go at once.
+    Release(Make(6 * kMiB));
+    EXPECT_EQ(MappedViews(), before + 1);
+    ReleaseKeptViews();
+    EXPECT_EQ(MappedViews(), before);
+}
+
+// A program that runs the plug-in in its own process can fault in a run's
+// working buffers ahead of it; the run's capture then takes those very views.
+TEST(PosixFileMappingTest, PreparedWorkingBuffersAreTheOnesTheNextRunTakes) {
+    Release(Make(kMiB));  // no view kept
+    const std::set<void*> before = MappedAddresses();
+    const int width = 2000, height = 1200;  // buffers of 7.2 and 2.4 MB
+    PrepareWorkingBuffers(3 * int64_t(width) * height, int64_t(width) * height);
+    std::set<void*> prepared = MappedAddresses();
+    for (void* address : before) prepared.erase(address);
+    ASSERT_EQ(prepared.size(), 4u);
+
+    test::PreparedRun run(width, height, 3, std::vector<uint8_t>(size_t(width) * height * 3, 90));
+    ASSERT_TRUE(CaptureImage(&run.state));
+    const std::set<void*> taken = {run.state.sourceImage, run.state.foregroundImage, run.state.rawMatte,
+                                   run.state.finalMatte};
+    EXPECT_EQ(taken, prepared);
 }
 
 }  // namespace

@@ -57,6 +57,15 @@ std::mutex g_keptLock;
 KeptView g_kept[kKeptViews];  // the first g_keptCount, the newest first
 int g_keptCount = 0;
 
+// Lets every kept view go. The caller holds g_keptLock.
+void DropKeptViews() {
+    for (int i = 0; i < g_keptCount; ++i) {
+        munmap(g_kept[i].view, g_kept[i].size);
+        close(g_kept[i].fd);
+    }
+    g_keptCount = 0;
+}
+
 // Gives the newest kept view of exactly `size` bytes to `file`, closing the
 // descriptor it had. When none fits the run evidently differs from the last,
 // and every kept view is let go before new memory is taken: a process never
@@ -73,11 +82,7 @@ bool TakeKeptView(Mapping* file, size_t size) {
         --g_keptCount;
         return true;
     }
-    for (int i = 0; i < g_keptCount; ++i) {
-        munmap(g_kept[i].view, g_kept[i].size);
-        close(g_kept[i].fd);
-    }
-    g_keptCount = 0;
+    DropKeptViews();
     return false;
 }
 
@@ -270,6 +275,11 @@ void* MapWholeView(MappingHandle handle) {
     madvise(view, file->size, MADV_HUGEPAGE);
     file->view = view;
     return view;
+}
+
+void ReleaseKeptViews() {
+    std::lock_guard<std::mutex> lock(g_keptLock);
+    DropKeptViews();
 }
 
 void PrefaultView(void* view, MappingHandle handle) {

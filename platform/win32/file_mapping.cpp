@@ -75,6 +75,9 @@ void UnmapView(void* view, MappingHandle) {
     if (view) UnmapViewOfFile(view);
 }
 
+// Released views are unmapped at once: none is kept.
+void ReleaseKeptViews() {}
+
 // The system commits a view's pages as they are first written.
 void PrefaultView(void*, MappingHandle) {}
 

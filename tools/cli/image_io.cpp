@@ -276,6 +276,7 @@ bool DecodePng(const uint8_t* data, size_t size, const ReadOptions& options, Ima
                  std::to_string(ihdr.width) + " x " + std::to_string(ihdr.height) + " pixels)";
         return false;
     }
+    if (options.sizeKnown) options.sizeKnown(int(ihdr.width), int(ihdr.height));
     spng_trns trns;
     const int transparency = spng_get_trns(ctx, &trns);
     if (transparency != 0 && transparency != SPNG_ECHUNKAVAIL) {
@@ -375,6 +376,7 @@ bool DecodeJpeg(const uint8_t* data, size_t size, const ReadOptions& options, Im
         jpeg_destroy_decompress(&info);
         return false;
     }
+    if (options.sizeKnown) options.sizeKnown(int(info.image_width), int(info.image_height));
     info.out_color_space = JCS_RGB;
     jpeg_start_decompress(&info);
     image->width = int(info.output_width);

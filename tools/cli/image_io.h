@@ -26,6 +26,10 @@ struct ReadOptions {
     // Key JPEG files that libjpeg decodes only with warnings (the damaged
     // part comes out grey) instead of refusing them.
     bool acceptJpegWarnings = false;
+    // Told the image's size once the file's header has given it and it lies
+    // within the budget, before the pixels are decoded: the caller can make
+    // ready for the image (on another thread) meanwhile.
+    std::function<void(int width, int height)> sizeKnown;
 };
 
 // Decodes a PNG (any bit depth and colour type) or a JPEG held in memory,

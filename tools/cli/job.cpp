@@ -72,10 +72,12 @@ bool Fail(const Job& job, const std::string& file, const std::string& why) {
     return false;
 }
 
-bool Read(const Batch& batch, Job* job) {
+bool Read(const Batch& batch, Job* job, std::function<void(int width, int height)> sizeKnown) {
     auto start = std::chrono::steady_clock::now();
     std::string error;
-    if (!ReadImage(job->input, batch.options.read, &job->image, &error)) return Fail(*job, job->input, error);
+    ReadOptions read = batch.options.read;
+    read.sizeKnown = std::move(sizeKnown);
+    if (!ReadImage(job->input, read, &job->image, &error)) return Fail(*job, job->input, error);
     job->decodeSeconds = Seconds(start);
     const Image& image = job->image;
     job->area = Region{0, 0, image.width, image.height};

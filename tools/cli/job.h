@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <functional>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -47,7 +48,9 @@ double Seconds(std::chrono::steady_clock::time_point from);
 bool Fail(const Job& job, const std::string& file, const std::string& why);
 
 // Reads the input file and places the filtered area in it.
-bool Read(const Batch& batch, Job* job);
+// `sizeKnown`, when given, is told the image's size before its pixels are
+// decoded (see ReadOptions).
+bool Read(const Batch& batch, Job* job, std::function<void(int width, int height)> sizeKnown = {});
 
 // The settings of this input: the batch's, with the screen detected from
 // the filtered area unless the command line or the settings named it.

@@ -83,22 +83,24 @@ void Work(const PipelineStages& stages, Progress* p, bool keyer, bool alone) {
 
 }  // namespace
 
+std::thread StartHelperThread(std::function<void()> body) {
+    // The signals that end the process reach the calling thread, whose short
+    // holds of them keep its files and folders from being left half made.
+    sigset_t hold, previous;
+    sigemptyset(&hold);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) sigaddset(&hold, signal);
+    pthread_sigmask(SIG_BLOCK, &hold, &previous);
+    std::thread thread(std::move(body));
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    return thread;
+}
+
 void RunPipeline(const PipelineStages& stages, int threads) {
     Progress progress;
     const int helpers = threads < 1 ? 0 : (threads > 3 ? 3 : threads) - 1;
     std::vector<std::thread> others;
-    {
-        // The helpers take none of the signals that end the process: those
-        // reach the calling thread, whose short holds of them keep its
-        // files and folders from being left half made.
-        sigset_t hold, previous;
-        sigemptyset(&hold);
-        for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) sigaddset(&hold, signal);
-        pthread_sigmask(SIG_BLOCK, &hold, &previous);
-        for (int i = 0; i < helpers; ++i)
-            others.emplace_back(Work, std::cref(stages), &progress, false, false);
-        pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-    }
+    for (int i = 0; i < helpers; ++i)
+        others.push_back(StartHelperThread([&stages, &progress] { Work(stages, &progress, false, false); }));
     Work(stages, &progress, true, helpers == 0);
     for (std::thread& t : others) t.join();
 }

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <functional>
+#include <thread>
 
 namespace tav::cli {
 
@@ -26,5 +27,9 @@ struct PipelineStages {
 // one thread the stages run one after the other: read, key and write the
 // first item, then the second. More than three threads are not used.
 void RunPipeline(const PipelineStages& stages, int threads);
+
+// Starts `body` on a thread of its own that takes none of the signals that
+// end the process (those reach the thread that handles them).
+std::thread StartHelperThread(std::function<void()> body);
 
 }  // namespace tav::cli
