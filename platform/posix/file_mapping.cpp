@@ -97,6 +97,10 @@ char g_folderName[kMaxPath];  // without: for messages
 std::atomic<int> g_folderFd{-1};
 
 char g_lastError[kMaxPath + 160];
+// Why the private folder could not be made, kept for every later request:
+// the first request may come from a thread whose message nobody reads, and
+// the last error is cleared between runs.
+char g_folderError[kMaxPath + 160];
 
 void RecordError(const char* where, int error) {
     std::snprintf(g_lastError, sizeof g_lastError, "%s: %s", where, std::strerror(error));
@@ -154,9 +158,15 @@ void MakePrivateFolder() {
 
 bool GetTempFolder(char* buffer, size_t size) {
     static std::once_flag once;
-    std::call_once(once, MakePrivateFolder);
+    std::call_once(once, [] {
+        MakePrivateFolder();
+        if (g_folderFd.load() < 0) {
+            if (g_lastError[0] == '\0') RecordError("the temporary folder", ENOENT);
+            std::memcpy(g_folderError, g_lastError, sizeof g_folderError);
+        }
+    });
     if (g_folderFd.load() < 0) {
-        if (g_lastError[0] == '\0') RecordError("the temporary folder", ENOENT);
+        std::memcpy(g_lastError, g_folderError, sizeof g_lastError);
         return false;
     }
     size_t length = std::strlen(g_folder);
