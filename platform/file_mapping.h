@@ -55,7 +55,8 @@ void ClearTempFileError();
 
 // Removes this process's temporary files and their folder at once, for a
 // process about to end because of a signal. Safe to call from a signal
-// handler; later allocations in the process may fail.
+// handler; waits (2 s at most) for other threads to finish making a file or
+// the folder, and parks any thread that starts making one afterwards.
 void DiscardTempFilesNow();
 
 }  // namespace tav::platform

@@ -18,6 +18,7 @@
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -106,6 +107,16 @@ void RecordError(const char* where, int error) {
     std::snprintf(g_lastError, sizeof g_lastError, "%s: %s", where, std::strerror(error));
 }
 
+// The signals that end a process reach only the threads that do not hold
+// them back, so a signal can arrive while another thread is between making a
+// name and publishing or unlinking it. Each held section is counted; the
+// ending discard announces itself first and waits for the sections under
+// way, and a section that starts after the announcement parks its thread
+// for the little life the process has left (its signals stay held, so it
+// cannot be the thread running the discard).
+std::atomic<bool> g_ending{false};
+std::atomic<int> g_holding{0};
+
 // Holds back the signals that end a process for the life of the object, so
 // that nothing can be left half made.
 class SignalHold {
@@ -115,14 +126,24 @@ public:
         sigemptyset(&hold);
         for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) sigaddset(&hold, signal);
         pthread_sigmask(SIG_BLOCK, &hold, &previous_);
+        g_holding.fetch_add(1);
+        if (g_ending.load()) {
+            g_holding.fetch_sub(1);
+            for (;;) pause();
+        }
     }
-    ~SignalHold() { pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
+    ~SignalHold() {
+        g_holding.fetch_sub(1);
+        pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
+    }
 
 private:
     sigset_t previous_;
 };
 
-void RemovePrivateFolder() { DiscardTempFilesNow(); }
+void RemoveFolderAndFiles();
+
+void RemovePrivateFolder() { RemoveFolderAndFiles(); }
 
 void MakePrivateFolder() {
     const char* base = std::getenv("TMPDIR");
@@ -340,11 +361,22 @@ const char* LastTempFileError() { return g_lastError; }
 void ClearTempFileError() { g_lastError[0] = '\0'; }
 
 void DiscardTempFilesNow() {
+    g_ending.store(true);
+    // A section under way on another thread ends within microseconds; a
+    // thread stuck in one (a hung file system) is not waited for past 2 s.
+    const timespec tick{0, 1000000};
+    for (int waited = 0; g_holding.load() > 0 && waited < 2000; ++waited) nanosleep(&tick, nullptr);
+    RemoveFolderAndFiles();
+}
+
+namespace {
+
+// Only system calls: this may run in a signal handler.
+void RemoveFolderAndFiles() {
     int fd = g_folderFd.exchange(-1);
     if (fd < 0) return;
-    // Only system calls: this may run in a signal handler. Files are
-    // unlinked as they are made, so the folder is normally empty; anything
-    // found in it is removed all the same.
+    // Files are unlinked as they are made, so the folder is normally empty;
+    // anything found in it is removed all the same.
     struct Entry {
         uint64_t inode;
         int64_t offset;
@@ -370,5 +402,7 @@ void DiscardTempFilesNow() {
     close(fd);
     rmdir(g_folder);
 }
+
+}  // namespace
 
 }  // namespace tav::platform
