@@ -27,6 +27,16 @@ Outcome Keyer(const TempFolder& folder, const std::string& arguments, const std:
                    std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>())};
 }
 
+std::string Expand(const std::string& text, const TempFolder& folder) {
+    std::string expanded;
+    for (size_t i = 0; i < text.size();) {
+        if (text.compare(i, 2, "IN") == 0) expanded += folder.Path("in.png"), i += 2;
+        else if (text.compare(i, 3, "DIR") == 0) expanded += folder.path(), i += 3;
+        else expanded += text[i++];
+    }
+    return expanded;
+}
+
 Image Scene(int width, int height, bool green) {
     Image image;
     image.width = width;

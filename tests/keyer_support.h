@@ -23,6 +23,10 @@ struct Outcome {
 // a subshell, a namespace).
 Outcome Keyer(const TempFolder& folder, const std::string& arguments, const std::string& wrapper = "",
               const std::string& output = "/dev/null");
+// `text` with "IN" standing for the folder's in.png and "DIR" for the
+// folder, replaced in one pass (the folder's random name may itself hold
+// either).
+std::string Expand(const std::string& text, const TempFolder& folder);
 
 // A scene on a green or blue screen: a subject with a soft edge, a strand,
 // a translucent patch, white margins at the top and the left, and varying
