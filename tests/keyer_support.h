@@ -44,6 +44,15 @@ void WriteJpeg(const std::string& path, const Image& image);
 void WritePartialPng(const std::string& path, int width, int height, int rows);
 
 
+// Over the area (left, top, w, h) of RGBA pixels `width` a row: the smallest
+// and largest raw matte value, by the plain arithmetic, and the bounds of the
+// pixels that are not pure white, relative to the area ((w, h, w, h) when
+// there are none).
+struct AreaSurvey {
+    int lo, hi, left, top, right, bottom;
+};
+AreaSurvey SurveyArea(const std::vector<uint8_t>& rgba, int width, int left, int top, int w, int h, bool green);
+
 // What the keyer must write for `settings` (screen already decided) over the
 // area (left, top, w, h) of `input`, from the reference keying arithmetic.
 Image Expected(const Image& input, const ParameterRecord& settings, int left, int top, int w, int h,

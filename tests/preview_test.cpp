@@ -43,17 +43,9 @@ std::vector<uint8_t> ExpectedPicture(PreparedRun& run, std::pair<int, int> pictu
     const int y0 = std::max(0, cy + MulDiv(kPane.top - pcy, n, 1));
 
     // The key range and content bounds of the whole area, from its pixels.
-    int lo = 255, hi = 0, cl = s.width, ct = s.height, cr = 0, cb = 0;
-    for (int y = 0; y < s.height; ++y)
-        for (int x = 0; x < s.width; ++x) {
-            const size_t at = (size_t(y) + r.filterRect.top) * run.host.width() + x + r.filterRect.left;
-            const uint8_t* px = &run.host.image()[at * 4];
-            const int a = 255 - std::clamp((2 * px[1] - px[2] - px[0]) / 2, 0, 255);
-            lo = std::min(lo, a), hi = std::max(hi, a);
-            if ((px[0] & px[1] & px[2]) == 255) continue;
-            cl = std::min(cl, x), ct = std::min(ct, y), cr = std::max(cr, x + 1), cb = std::max(cb, y + 1);
-        }
-    const auto table = reference::LevelTable(p.ForceBlack, p.ForceWhite, p.Gamma, p.DynamicRange != 0, lo, hi);
+    const test::AreaSurvey a = test::SurveyArea(run.host.image(), run.host.width(), r.filterRect.left,
+                                                r.filterRect.top, s.width, s.height, true);
+    const auto table = reference::LevelTable(p.ForceBlack, p.ForceWhite, p.Gamma, p.DynamicRange != 0, a.lo, a.hi);
 
     // The image reduced n : 1, block averages with halves rounded up, keyed
     // with the content bounds in its own pixels (x0 + i n inside) and the
@@ -73,8 +65,9 @@ std::vector<uint8_t> ExpectedPicture(PreparedRun& run, std::pair<int, int> pictu
     MatteSettings settings = MatteSettingsOf(p);
     settings.matteBlur = uint8_t(p.MatteBlur / n);
     settings.matteChoke = p.MatteChoke / n;
-    const reference::WorkerResult keyed = reference::RunWorker(settings, table.data(), rgb, pw, ph, reduced(cl, x0),
-                                                               reduced(ct, y0), reduced(cr, x0), reduced(cb, y0));
+    const reference::WorkerResult keyed =
+        reference::RunWorker(settings, table.data(), rgb, pw, ph, reduced(a.left, x0), reduced(a.top, y0),
+                             reduced(a.right, x0), reduced(a.bottom, y0));
     const bool matteView = p.ShowMatte != 0 || p.OutputMethod == 2 || p.OutputMethod == 3;
     std::vector<uint8_t> out = keyed.foreground;
     for (int j = 0; j < ph; ++j)
