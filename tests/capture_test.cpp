@@ -15,10 +15,6 @@ namespace {
 
 using test::PreparedRun;
 
-std::vector<uint8_t> White(int width, int height, int planes) {
-    return std::vector<uint8_t>(size_t(width) * height * planes, 255);
-}
-
 // 129 x 79 away from the origin: three tile columns and two rows, each read
 // whole at full size. (The walk's order and its far edges are the run tests'.)
 TEST(CaptureTest, CopiesTheSelectionAsPackedRgb) {
@@ -69,7 +65,7 @@ TEST(CaptureTest, ContentBoundsEncloseEveryPixelOfTheSelectionThatIsNotPureWhite
                  {{{10, 5}, {109, 74}}, 10, 5, 110, 75},
                  {{{60, 10}, {20, 70}}, 20, 10, 61, 71}};
     for (const auto& c : cases) {
-        std::vector<uint8_t> image = White(120, 80, 3);
+        std::vector<uint8_t> image(120 * 80 * 3, 255);
         for (auto [x, y] : c.marks) image[(size_t(y) * 120 + x) * 3 + 1] = 254;
         PreparedRun run(120, 80, 3, image);
         run.Select(10, 5, 110, 75);

@@ -28,12 +28,6 @@ std::string Value(const std::string& path, const char* section, const char* key)
     return value;
 }
 
-std::string Junk(size_t size) {
-    std::string junk;
-    for (uint32_t i = 0, seed = 7; i < size; ++i) junk += char((seed = seed * 1103515245u + 12345u) >> 16);
-    return junk;
-}
-
 // A file, the values of keys k and b of section S in it, and then the same
 // after k=v is written into it: k reads v, b as before.
 TEST(IniFileTest, ReadsWhatParsesAndWritesOverIt) {
@@ -57,7 +51,7 @@ TEST(IniFileTest, ReadsWhatParsesAndWritesOverIt) {
         {"[S\nk=50\n", "-", "-"},
         {"[S]\n=50\nb=9\n", "-", "9"},
         {"[S]\nk\0k=50\nb=9\n"s, "-", "9"},
-        {Junk(65536) + "\n[S]\nk=40\nb=9\n", "40", "9"},
+        {test::Junk(65536) + "\n[S]\nk=40\nb=9\n", "40", "9"},
         {std::string(4 << 20, 'x') + "\n[S]\nk=40\nb=9\n", "40", "9"},
         {"["s + std::string(100000, 'S') + "]\nk=50\n[S]\nk=40\nb=9\n", "40", "9"}};
     test::TempFolder folder;

@@ -27,6 +27,16 @@ Outcome Keyer(const TempFolder& folder, const std::string& arguments, const std:
                    std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>())};
 }
 
+std::string Expand(const std::string& text, const TempFolder& folder) {
+    std::string expanded;
+    for (size_t i = 0; i < text.size();) {
+        if (text.compare(i, 2, "IN") == 0) expanded += folder.Path("in.png"), i += 2;
+        else if (text.compare(i, 3, "DIR") == 0) expanded += folder.path(), i += 3;
+        else expanded += text[i++];
+    }
+    return expanded;
+}
+
 Image Scene(int width, int height, bool green) {
     Image image;
     image.width = width;
@@ -68,33 +78,32 @@ Image Read(const std::string& path) {
     return image;
 }
 
-Image Expected(const Image& input, const ParameterRecord& settings, int left, int top, int w, int h,
-               const Image* background) {
-    std::vector<uint8_t> rgb(size_t(w) * h * 3);
-    int cl = w, ct = h, cr = 0, cb = 0;
+AreaSurvey SurveyArea(const std::vector<uint8_t>& rgba, int width, int left, int top, int w, int h, bool green) {
+    AreaSurvey a{255, 0, w, h, 0, 0};
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x) {
-            const uint8_t* px = &input.rgba[((size_t(y) + top) * input.width + x + left) * 4];
-            std::copy(px, px + 3, &rgb[(size_t(y) * w + x) * 3]);
-            if ((px[0] & px[1] & px[2]) != 255) {
-                cl = std::min(cl, x);
-                ct = std::min(ct, y);
-                cr = std::max(cr, x + 1);
-                cb = std::max(cb, y + 1);
-            }
+            const uint8_t* px = &rgba[((size_t(y) + top) * width + x + left) * 4];
+            const int s = green ? px[1] : px[2], o = green ? px[2] : px[1];
+            const int raw = 255 - std::clamp((2 * s - o - px[0]) / 2, 0, 255);
+            a.lo = std::min(a.lo, raw), a.hi = std::max(a.hi, raw);
+            if ((px[0] & px[1] & px[2]) == 255) continue;
+            a.left = std::min(a.left, x), a.top = std::min(a.top, y);
+            a.right = std::max(a.right, x + 1), a.bottom = std::max(a.bottom, y + 1);
         }
-    if (cr == 0) cl = cr = w, ct = cb = h;
-    int lo = 255, hi = 0;
-    const bool green = settings.ScreenColor != 0;
-    for (size_t i = 0; i < rgb.size(); i += 3) {
-        int s = green ? rgb[i + 1] : rgb[i + 2], o = green ? rgb[i + 2] : rgb[i + 1];
-        int a = 255 - std::clamp((2 * s - o - rgb[i]) / 2, 0, 255);
-        lo = std::min(lo, a);
-        hi = std::max(hi, a);
-    }
-    const auto table =
-        reference::LevelTable(settings.ForceBlack, settings.ForceWhite, settings.Gamma, settings.DynamicRange != 0, lo, hi);
-    reference::WorkerResult r = reference::RunWorker(MatteSettingsOf(settings), table.data(), rgb, w, h, cl, ct, cr, cb);
+    if (a.right == 0) a.left = a.right = w, a.top = a.bottom = h;
+    return a;
+}
+
+Image Expected(const Image& input, const ParameterRecord& settings, int left, int top, int w, int h,
+               const Image* background) {
+    const std::vector<uint8_t> rgb = MakeImage(w, h, 3, [&](int x, int y, int k) {
+        return input.rgba[((size_t(y) + top) * input.width + x + left) * 4 + k];
+    });
+    const AreaSurvey a = SurveyArea(input.rgba, input.width, left, top, w, h, settings.ScreenColor != 0);
+    const auto table = reference::LevelTable(settings.ForceBlack, settings.ForceWhite, settings.Gamma,
+                                             settings.DynamicRange != 0, a.lo, a.hi);
+    reference::WorkerResult r =
+        reference::RunWorker(MatteSettingsOf(settings), table.data(), rgb, w, h, a.left, a.top, a.right, a.bottom);
     Image out = input;
     const int m = settings.OutputMethod;
     for (int y = 0; y < h; ++y)

@@ -23,6 +23,10 @@ struct Outcome {
 // a subshell, a namespace).
 Outcome Keyer(const TempFolder& folder, const std::string& arguments, const std::string& wrapper = "",
               const std::string& output = "/dev/null");
+// `text` with "IN" standing for the folder's in.png and "DIR" for the
+// folder, replaced in one pass (the folder's random name may itself hold
+// either).
+std::string Expand(const std::string& text, const TempFolder& folder);
 
 // A scene on a green or blue screen: a subject with a soft edge, a strand,
 // a translucent patch, white margins at the top and the left, and varying
@@ -39,6 +43,15 @@ void WriteJpeg(const std::string& path, const Image& image);
 // holds only `rows` rows (complete chunks, an IEND at the end).
 void WritePartialPng(const std::string& path, int width, int height, int rows);
 
+
+// Over the area (left, top, w, h) of RGBA pixels `width` a row: the smallest
+// and largest raw matte value, by the plain arithmetic, and the bounds of the
+// pixels that are not pure white, relative to the area ((w, h, w, h) when
+// there are none).
+struct AreaSurvey {
+    int lo, hi, left, top, right, bottom;
+};
+AreaSurvey SurveyArea(const std::vector<uint8_t>& rgba, int width, int left, int top, int w, int h, bool green);
 
 // What the keyer must write for `settings` (screen already decided) over the
 // area (left, top, w, h) of `input`, from the reference keying arithmetic.

@@ -22,19 +22,6 @@ namespace {
 
 using namespace test;
 
-// The command line with "IN" standing for the folder's in.png and "DIR" for
-// the folder, replaced in one pass (the folder's random name may itself hold
-// either).
-std::string Expand(const std::string& arguments, const TempFolder& folder) {
-    std::string expanded;
-    for (size_t i = 0; i < arguments.size();) {
-        if (arguments.compare(i, 2, "IN") == 0) expanded += folder.Path("in.png"), i += 2;
-        else if (arguments.compare(i, 3, "DIR") == 0) expanded += folder.path(), i += 3;
-        else expanded += arguments[i++];
-    }
-    return expanded;
-}
-
 // A run, and the image the reference arithmetic gives for the settings it
 // must have applied (KEY=VALUE over the defaults with the dialog off).
 struct OutputCase {

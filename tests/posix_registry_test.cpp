@@ -138,10 +138,8 @@ TEST_F(PosixRegistryTest, SubkeysNeverLeaveTheStore) {
 // A damaged key file is read as far as it parses, and a later write keeps
 // what was read and replaces the rest.
 TEST_F(PosixRegistryTest, DamagedKeyFilesAreReadAsFarAsTheyParseAndWrittenAgain) {
-    std::string junk;
-    for (uint32_t i = 0, seed = 12345; i < 65536; ++i) junk += char((seed = seed * 1664525u + 1013904223u) >> 24);
     const std::pair<std::string, std::optional<RawValue>> cases[] = {  // the file, PosX in it
-        {junk, std::nullopt},
+        {test::Junk(65536), std::nullopt},
         {"PosX dword:00000005\n", std::nullopt},
         {"PosX=qword:5\n", std::nullopt},
         {"PosX=dword:0005\n", std::nullopt},

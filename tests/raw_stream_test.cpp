@@ -139,13 +139,9 @@ TEST_P(RawStreamUsageTest, IsRefusedBeforeReading) {
     Write(folder.Path("in.png"), Scene(8, 6, true));
     Write(folder.Path("back.png"), Background(8, 5));
     WriteFile(folder.Path("in.raw"), std::string(8 * 6 * 4, char(7)));
-    auto inFolder = [&](std::string text) {
-        for (size_t at; (at = text.find("DIR")) != std::string::npos;) text.replace(at, 3, folder.path());
-        return text;
-    };
-    Outcome run = Keyer(folder, inFolder(c.arguments) + " <" + folder.Path("in.raw"), "", folder.Path("out.raw"));
+    Outcome run = Keyer(folder, Expand(c.arguments, folder) + " <" + folder.Path("in.raw"), "", folder.Path("out.raw"));
     EXPECT_EQ(run.status, 2) << run.errors;
-    EXPECT_EQ(run.errors.rfind(inFolder(std::string("tavrisk: ") + c.message + "\n"), 0), 0u) << run.errors;
+    EXPECT_EQ(run.errors.rfind(Expand(std::string("tavrisk: ") + c.message + "\n", folder), 0), 0u) << run.errors;
     EXPECT_EQ(ReadFile(folder.Path("out.raw")), "");
 }
 

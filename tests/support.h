@@ -32,6 +32,12 @@ inline constexpr auto kCaseName = [](const auto& info) { return std::string(info
 // The bytes of a file ("" when it cannot be read), and a file of bytes.
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& bytes);
+// `size` pseudo-random bytes, the same on every run.
+inline std::string Junk(size_t size) {
+    std::string junk;
+    for (uint32_t i = 0, seed = 7; i < size; ++i) junk += char((seed = seed * 1103515245u + 12345u) >> 16);
+    return junk;
+}
 // The names of a folder's entries, sorted.
 std::vector<std::string> NamesIn(const std::string& folder);
 
