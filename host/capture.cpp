@@ -247,21 +247,30 @@ void ComputeContentBounds(PluginState* state) {
     state->contentRight = int32_t(area.left + right);
 }
 
-int ScreenColorOf(const uint8_t* p, int64_t count, int stride) {
+namespace {
+
+int ScreenColorOfSums(uint64_t greenSum, uint64_t blueSum) { return blueSum < greenSum ? 1 : 0; }
+
+}  // namespace
+
+int ScreenColorOf(const uint8_t* first, int columns, int rows, size_t rowBytes, int stride) {
     // 64-bit sums: a large image overflows 32 bits and would decide by the
     // wrapped remainders.
     uint64_t greenSum = 0, blueSum = 0;
-    for (int64_t i = 0; i < count; ++i, p += stride) {
-        greenSum += p[1];
-        blueSum += p[2];
+    for (int y = 0; y < rows; ++y) {
+        const uint8_t* p = first + rowBytes * size_t(y);
+        for (int x = 0; x < columns; ++x, p += stride) {
+            greenSum += p[1];
+            blueSum += p[2];
+        }
     }
-    return blueSum < greenSum ? 1 : 0;
+    return ScreenColorOfSums(greenSum, blueSum);
 }
 
 int DetectScreenColor(PluginState* state) {
     if (!CaptureImage(state)) return 0;
     // The capture added the bytes up as it copied them.
-    return state->captured.blueSum < state->captured.greenSum ? 1 : 0;
+    return ScreenColorOfSums(state->captured.greenSum, state->captured.blueSum);
 }
 
 }  // namespace tav

@@ -392,13 +392,7 @@ bool DecodeJpeg(const uint8_t* data, size_t size, const ReadOptions& options, Im
         JSAMPROW rows[1] = {row.data()};
         jpeg_read_scanlines(&info, rows, 1);
         rgba->resize(rgba->size() + rowBytes);
-        uint8_t* out = rgba->data() + rgba->size() - rowBytes;
-        for (int x = 0; x < image->width; ++x) {
-            out[4 * x] = row[3 * size_t(x)];
-            out[4 * x + 1] = row[3 * size_t(x) + 1];
-            out[4 * x + 2] = row[3 * size_t(x) + 2];
-            out[4 * x + 3] = 255;
-        }
+        RgbToRgba(row.data(), size_t(image->width), rgba->data() + rgba->size() - rowBytes);
     }
     jpeg_finish_decompress(&info);
     jpeg_destroy_decompress(&info);
@@ -406,6 +400,21 @@ bool DecodeJpeg(const uint8_t* data, size_t size, const ReadOptions& options, Im
 }
 
 }  // namespace
+
+void RgbToRgba(const uint8_t* rgb, size_t pixels, uint8_t* rgba) {
+    for (size_t p = 0; p < pixels; ++p, rgba += 4, rgb += 3) {
+        rgba[0] = rgb[0];
+        rgba[1] = rgb[1];
+        rgba[2] = rgb[2];
+        rgba[3] = 255;
+    }
+}
+
+int CoresAvailable() {
+    cpu_set_t set;
+    if (sched_getaffinity(0, sizeof set, &set) == 0) return std::max(1, CPU_COUNT(&set));
+    return std::max(1, int(std::thread::hardware_concurrency()));
+}
 
 bool DecodeImage(const uint8_t* data, size_t size, const ReadOptions& options, Image* image, std::string* error) {
     if (size >= 8 && std::memcmp(data, kPngSignature, 8) == 0) return DecodePng(data, size, options, image, error);
@@ -538,12 +547,6 @@ void FilterRows(const Image& image, int first, int end, bool sampled, uint8_t* o
         to[0] = uint8_t(best);
         FilterRow(best, row, up, to + 1, 0, n);
     }
-}
-
-int CoresAvailable() {
-    cpu_set_t set;
-    if (sched_getaffinity(0, sizeof set, &set) == 0) return std::max(1, CPU_COUNT(&set));
-    return std::max(1, int(std::thread::hardware_concurrency()));
 }
 
 // Runs task(0) .. task(count - 1) on up to `threads` threads, the caller's

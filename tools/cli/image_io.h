@@ -41,6 +41,12 @@ struct ReadOptions {
 bool DecodeImage(const uint8_t* data, size_t size, const ReadOptions& options, Image* image,
                  std::string* error);
 
+// Widens `pixels` packed RGB pixels to opaque RGBA.
+void RgbToRgba(const uint8_t* rgb, size_t pixels, uint8_t* rgba);
+
+// The processors this process may run on (at least 1).
+int CoresAvailable();
+
 // Reads a regular file (not a folder, a FIFO or a device) and decodes it.
 bool ReadImage(const std::string& path, const ReadOptions& options, Image* image, std::string* error);
 

@@ -98,20 +98,9 @@ void Detect(const Batch& batch, Job* job) {
     if (o.screen ? *o.screen >= 0 : batch.base.screenGiven) return;
     const Image& image = job->image;
     const Region& a = job->area;
-    const uint8_t* first = &image.rgba[(size_t(a.y) * image.width + a.x) * 4];
-    const int64_t count = int64_t(a.width) * a.height;
-    if (a.width == image.width) {
-        // Whole rows lie one after the other: no copy needed.
-        job->settings.ScreenColor = uint8_t(ScreenColorOf(first, count, 4));
-        return;
-    }
-    std::vector<uint8_t> area;
-    area.reserve(size_t(count) * 4);
-    for (int y = 0; y < a.height; ++y) {
-        const uint8_t* row = first + size_t(y) * image.width * 4;
-        area.insert(area.end(), row, row + size_t(a.width) * 4);
-    }
-    job->settings.ScreenColor = uint8_t(ScreenColorOf(area.data(), count, 4));
+    const size_t rowBytes = size_t(image.width) * 4;
+    const uint8_t* first = &image.rgba[size_t(a.y) * rowBytes + size_t(a.x) * 4];
+    job->settings.ScreenColor = uint8_t(ScreenColorOf(first, a.width, a.height, rowBytes, 4));
 }
 
 bool LoadBackground(Batch* batch) {
@@ -124,16 +113,18 @@ bool LoadBackground(Batch* batch) {
     return batch->backgroundRead;
 }
 
+std::string BackgroundMismatch(const Batch& batch, const Region& area) {
+    const Image& picture = batch.background;
+    if (picture.width == area.width && picture.height == area.height) return {};
+    return "the background is " + std::to_string(picture.width) + " x " + std::to_string(picture.height) +
+           ", the filtered area " + std::to_string(area.width) + " x " + std::to_string(area.height);
+}
+
 bool PrepareBackground(Batch* batch, const Job& job) {
     const Options& o = batch->options;
     if (o.background.empty()) return Fail(job, job.input, "method 5 (background) needs --background FILE");
     if (!LoadBackground(batch)) return Fail(job, o.background, batch->backgroundError);
-    const Image& picture = batch->background;
-    if (picture.width != job.area.width || picture.height != job.area.height)
-        return Fail(job, o.background,
-                    "the background is " + std::to_string(picture.width) + " x " + std::to_string(picture.height) +
-                        ", the filtered area " + std::to_string(job.area.width) + " x " +
-                        std::to_string(job.area.height));
+    if (std::string why = BackgroundMismatch(*batch, job.area); !why.empty()) return Fail(job, o.background, why);
     platform::SetClipboardDib(batch->backgroundDib.data(), batch->backgroundDib.size());
     return true;
 }

@@ -60,6 +60,10 @@ void Detect(const Batch& batch, Job* job);
 // (the reason is in the batch).
 bool LoadBackground(Batch* batch);
 
+// Why the loaded background cannot stand behind `area` (its size differs),
+// or the empty text when it can.
+std::string BackgroundMismatch(const Batch& batch, const Region& area);
+
 // Puts the background picture on the clipboard for method 5.
 bool PrepareBackground(Batch* batch, const Job& job);
 

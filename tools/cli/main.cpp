@@ -200,7 +200,7 @@ int Main(int argc, char** argv) {
 
     if (options.command == Command::Preview) return PreviewOne(&batch, options.inputs[0], plan.outputs[0]) ? 0 : 1;
     int threads = options.jobs;
-    if (threads == 0) threads = std::max(1, int(std::thread::hardware_concurrency()));
+    if (threads == 0) threads = CoresAvailable();
     if (options.raw) return KeyRawStream(&batch, threads);
     return KeyBatch(&batch, plan, threads);
 }

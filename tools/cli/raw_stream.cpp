@@ -100,16 +100,7 @@ bool ReadFrame(Stream* s, size_t i) {
                            " bytes)");
         return true;
     }
-    if (!rgba) {
-        uint8_t* to = job.image.rgba.data();
-        const uint8_t* from = frame.rgb.data();
-        for (size_t p = 0, n = s->frameBytes / 4; p < n; ++p, to += 4, from += 3) {
-            to[0] = from[0];
-            to[1] = from[1];
-            to[2] = from[2];
-            to[3] = 255;
-        }
-    }
+    if (!rgba) RgbToRgba(frame.rgb.data(), s->frameBytes / 4, job.image.rgba.data());
     job.image.width = s->raw.width;
     job.image.height = s->raw.height;
     job.image.hadAlpha = rgba;
@@ -171,11 +162,7 @@ int CheckStream(Batch* batch) {
         return 1;
     }
     const Region area = o.region.value_or(Region{0, 0, o.raw->width, o.raw->height});
-    const Image& picture = batch->background;
-    if (picture.width != area.width || picture.height != area.height)
-        return UsageError(o.background + ": the background is " + std::to_string(picture.width) + " x " +
-                          std::to_string(picture.height) + ", the filtered area " + std::to_string(area.width) +
-                          " x " + std::to_string(area.height));
+    if (std::string why = BackgroundMismatch(*batch, area); !why.empty()) return UsageError(o.background + ": " + why);
     return -1;
 }
 
