@@ -205,7 +205,12 @@ TEST(IniFileTest, WriteKeepsPermissionsAndSymbolicLinks) {
     struct stat info;
     ASSERT_EQ(stat(target.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 07777, 0640u);
-    EXPECT_EQ(test::NamesIn(folder.path()), (std::vector<std::string>{"link.ini", "target.ini"}));
+    std::filesystem::create_symlink("made.ini", folder.Path("new.ini"));  // leads to no file yet
+    ASSERT_TRUE(platform::WriteIniString(folder.Path("new.ini").c_str(), "S", "k", "v"));
+    EXPECT_TRUE(std::filesystem::is_symlink(folder.Path("new.ini")));
+    EXPECT_EQ(ReadFile(folder.Path("made.ini")), "[S]\nk=v\n");
+    EXPECT_EQ(test::NamesIn(folder.path()),
+              (std::vector<std::string>{"link.ini", "made.ini", "new.ini", "target.ini"}));
 }
 
 // A file of any valid name is created and replaced: the temporary file a
@@ -225,7 +230,10 @@ TEST(IniFileTest, WriteFailsWhereNoFileCanBe) {
     test::TempFolder folder;
     EXPECT_FALSE(platform::WriteIniString(folder.Path("no/such/folder/x.ini").c_str(), "S", "k", "v"));
     EXPECT_FALSE(platform::WriteIniString(folder.path().c_str(), "S", "k", "v"));
-    EXPECT_TRUE(test::NamesIn(folder.path()).empty());
+    ASSERT_EQ(mkfifo(folder.Path("fifo").c_str(), 0600), 0);
+    EXPECT_FALSE(platform::WriteIniString(folder.Path("fifo").c_str(), "S", "k", "v"));
+    EXPECT_TRUE(std::filesystem::is_fifo(folder.Path("fifo")));
+    EXPECT_EQ(test::NamesIn(folder.path()), std::vector<std::string>{"fifo"});
 }
 
 }  // namespace

@@ -1,7 +1,10 @@
 // The command-line keyer end to end: the real program on files, its output
 // compared with images computed here from the keying arithmetic.
 #include <gtest/gtest.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -142,6 +145,20 @@ TEST_P(KeyerFailureTest, ReportsTheFileAndTheReason) {
     std::ofstream(folder.Path("other.ini")) << "[Other]\nGamma=40\n";
     std::filesystem::create_directory(folder.Path("out"));
     ASSERT_EQ(mkfifo(folder.Path("fifo").c_str(), 0600), 0);
+    // Outputs that are no regular files: a device node like /dev/null's, in
+    // the folder (only the superuser may make one), a socket, links to them
+    // and a link into a missing folder.
+    const bool device = mknod(folder.Path("dev").c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0;
+    if (std::string(c.name).find("Device") != std::string::npos && !device)
+        GTEST_SKIP() << "only the superuser makes device nodes";
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::snprintf(address.sun_path, sizeof address.sun_path, "%s", folder.Path("sock").c_str());
+    const int listener = socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_EQ(bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+    close(listener);
+    std::filesystem::create_symlink("dev", folder.Path("todev"));
+    std::filesystem::create_symlink(folder.Path("nodir/x.png"), folder.Path("lost"));
     const auto before = Contents(folder);
     Outcome run = Keyer(folder, Expand(c.arguments, folder), "timeout 60");
     EXPECT_EQ(run.status, c.status) << run.errors;
@@ -178,6 +195,11 @@ INSTANTIATE_TEST_SUITE_P(
                     "would overwrite the input"},
         FailureCase{"twoInputsShareAnOutput", "key IN DIR/in.jpg --outdir DIR/out", 2, "would both be written"},
         FailureCase{"outputIsAFolder", "key IN -o DIR/out", 2, "is a folder"},
+        FailureCase{"outputIsADevice", "key IN -o DIR/dev", 2, "is a character device, not a regular file"},
+        FailureCase{"outputLinksToADevice", "key IN -o DIR/todev", 2, "/dev, which is a character device"},
+        FailureCase{"outputIsAFifo", "key IN -o DIR/fifo", 2, "fifo is a FIFO, not a regular file"},
+        FailureCase{"outputIsASocket", "key IN -o DIR/sock", 2, "sock is a socket, not a regular file"},
+        FailureCase{"outputLinksIntoAMissingFolder", "key IN -o DIR/lost", 2, "whose folder does not exist"},
         FailureCase{"saveSettingsIntoTheInput", "key IN --save-settings IN", 2, "would overwrite the input"},
         FailureCase{"saveSettingsIntoTheOutput", "key IN -o DIR/o.png --save-settings DIR/o.png", 2,
                     "is the output of"},
@@ -204,6 +226,59 @@ INSTANTIATE_TEST_SUITE_P(
         FailureCase{"cutJpegAccepted", "key DIR/cut.jpg --accept-jpeg-warnings -o DIR/o.png", 0, ""},
         FailureCase{"settingsWithoutSection", "key IN --settings DIR/other.ini -o DIR/o.png", 0,
                     "other.ini: warning: no [TavRisk Settings] section"}),
+    test::kCaseName);
+
+// Where an output's bytes land: an existing file keeps its permissions; a
+// link is written through (the file it leads to is replaced or made, the
+// link stays); "-" is standard output. The input is left as it was and no
+// temporary file stays behind.
+struct PlaceCase {
+    const char* name;
+    const char* output;  // "-o" of the run, in the folder
+    const char* linksTo;  // what the output is a link to ("DIR": the folder); none: a plain file
+    bool exists;         // the file written exists before, with mode 0640
+    const char* written;  // where the bytes must be, in the folder; none: standard output
+};
+
+class KeyerPlaceTest : public ::testing::TestWithParam<PlaceCase> {};
+
+TEST_P(KeyerPlaceTest, WritesWhereTheOutputLeads) {
+    const PlaceCase& c = GetParam();
+    TempFolder folder;
+    Write(folder.Path("in.png"), Scene(40, 30, true));
+    const std::string input = ReadFile(folder.Path("in.png"));
+    std::filesystem::create_directory(folder.Path("sub"));
+    std::filesystem::create_symlink("target.png", folder.Path("sub/hop.png"));
+    ASSERT_EQ(Keyer(folder, "key " + folder.Path("in.png") + " -o " + folder.Path("expected.png")).status, 0);
+    if (c.exists) {
+        WriteFile(folder.Path(c.written), "an earlier result");
+        ASSERT_EQ(chmod(folder.Path(c.written).c_str(), 0640), 0);
+    }
+    if (c.linksTo != nullptr) std::filesystem::create_symlink(Expand(c.linksTo, folder), folder.Path(c.output));
+    const bool toStandardOutput = c.written == nullptr;
+    const std::string written = folder.Path(toStandardOutput ? "stdout.png" : c.written);
+    Outcome run = Keyer(folder, "key " + folder.Path("in.png") + " -o " + (toStandardOutput ? "-" : folder.Path(c.output)),
+                        "", toStandardOutput ? written : "/dev/null");
+    ASSERT_EQ(run.status, 0) << run.errors;
+    EXPECT_EQ(ReadFile(written), ReadFile(folder.Path("expected.png")));
+    EXPECT_EQ(ReadFile(folder.Path("in.png")), input);
+    struct stat st;
+    ASSERT_EQ(stat(written.c_str(), &st), 0);
+    EXPECT_TRUE(toStandardOutput || (st.st_mode & 0777) == (c.exists ? 0640u : 0644u)) << std::oct << st.st_mode;
+    EXPECT_TRUE(c.linksTo == nullptr ||
+                std::filesystem::read_symlink(folder.Path(c.output)).string() == Expand(c.linksTo, folder));
+    for (const std::string& where : {folder.path(), folder.Path("sub")})
+        for (const std::string& name : NamesIn(where)) EXPECT_NE(name[0], '.') << "left behind: " << name;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, KeyerPlaceTest,
+    ::testing::Values(PlaceCase{"newFile", "out.png", nullptr, false, "out.png"},
+                      PlaceCase{"existingFileKeepsItsMode", "out.png", nullptr, true, "out.png"},
+                      PlaceCase{"linkToAFile", "link.png", "sub/target.png", true, "sub/target.png"},
+                      PlaceCase{"linkToALinkToAFile", "link.png", "DIR/sub/hop.png", true, "sub/target.png"},
+                      PlaceCase{"linkToAMissingFile", "link.png", "DIR/sub/made.png", false, "sub/made.png"},
+                      PlaceCase{"standardOutput", "-", nullptr, false, nullptr}),
     test::kCaseName);
 
 // Values beyond a setting's documented range are clamped wherever the keyer

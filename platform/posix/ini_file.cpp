@@ -32,7 +32,6 @@
 #include <atomic>
 #include <cerrno>
 #include <climits>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <string_view>
@@ -172,20 +171,6 @@ void SetKey(std::string* text, std::string_view section, std::string_view key, s
     text->append(line).append(lineBreak);
 }
 
-// The file a write goes to: a symbolic link's target.
-bool WriteTarget(const char* path, std::string* target) {
-    struct stat info;
-    if (lstat(path, &info) == 0 && S_ISLNK(info.st_mode)) {
-        char* resolved = realpath(path, nullptr);
-        if (resolved == nullptr) return false;
-        *target = resolved;
-        std::free(resolved);
-        return true;
-    }
-    *target = path;
-    return !target->empty();
-}
-
 }  // namespace
 
 size_t ReadIniString(const char* path, const char* section, const char* key, const char* fallback,
@@ -210,8 +195,10 @@ bool WriteIniStrings(const char* path, const char* section, const char* const* k
     if (path == nullptr || (count > 0 && (keys == nullptr || values == nullptr))) return false;
     for (size_t i = 0; i < count; ++i)
         if (!CanStoreIniEntry(section, keys[i], values[i])) return false;
-    std::string target;
-    if (!WriteTarget(path, &target)) return false;
+    // Through a symbolic link, the file it leads to is read and replaced.
+    posix::WriteTarget written;
+    if (*path == '\0' || !posix::FollowLinks(path, &written)) return false;
+    const std::string& target = written.path;
     std::string text;
     mode_t mode = 0;
     FileRead read = posix::ReadWholeFile(target.c_str(), kMaxIniBytes, &text, &mode);

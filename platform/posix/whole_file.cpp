@@ -46,6 +46,36 @@ int CreateTempBeside(const std::string& target, std::string* temp) {
 
 }  // namespace
 
+bool FollowLinks(const std::string& path, WriteTarget* target) {
+    target->path = path;
+    for (int links = 0;; ++links) {
+        if (lstat(target->path.c_str(), &target->info) != 0) {
+            target->exists = false;
+            return errno == ENOENT;
+        }
+        target->exists = true;
+        if (!S_ISLNK(target->info.st_mode)) return true;
+        if (links == 40) {
+            errno = ELOOP;
+            return false;
+        }
+        std::string link(size_t(target->info.st_size) + 1, '\0');
+        const ssize_t n = readlink(target->path.c_str(), link.data(), link.size());
+        if (n < 0) return false;
+        if (size_t(n) >= link.size()) {  // it changed meanwhile
+            errno = EAGAIN;
+            return false;
+        }
+        link.resize(size_t(n));
+        // A relative link is relative to the folder it is in.
+        const size_t slash = target->path.rfind('/');
+        if (link.empty() || link[0] != '/') {
+            if (slash != std::string::npos) link = target->path.substr(0, slash + 1) + link;
+        }
+        target->path = std::move(link);
+    }
+}
+
 FileRead ReadWholeFile(const char* path, size_t maxBytes, std::string* text, mode_t* mode) {
     text->clear();
     int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
@@ -75,7 +105,14 @@ FileRead ReadWholeFile(const char* path, size_t maxBytes, std::string* text, mod
     return FileRead::Read;
 }
 
-bool ReplaceFileAtomically(const std::string& target, const std::string& text, std::optional<mode_t> mode) {
+bool ReplaceFileAtomically(const std::string& path, const std::string& text, std::optional<mode_t> mode) {
+    WriteTarget written;
+    if (!FollowLinks(path, &written)) return false;
+    if (written.exists && !S_ISREG(written.info.st_mode)) {
+        errno = EINVAL;
+        return false;
+    }
+    const std::string& target = written.path;
     std::string temp;
     int fd = CreateTempBeside(target, &temp);
     if (fd < 0) return false;

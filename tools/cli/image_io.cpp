@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sched.h>
+#include <signal.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -24,6 +25,7 @@
 #include <spng.h>
 #include <zlib.h>
 
+#include "platform/posix/whole_file.h"
 #include "tools/cli/interrupt.h"
 
 namespace tav::cli {
@@ -764,34 +766,57 @@ bool EncodePng(const Image& image, const WriteOptions& options, const Sink& sink
 }
 
 bool WritePng(const std::string& path, const Image& image, std::string* error, const WriteOptions& options) {
+    int failure = 0;
+    std::string why;
+    auto writeTo = [&](int fd) {
+        return EncodePng(image, options, [&](const uint8_t* bytes, size_t n) {
+            while (n > 0) {
+                const ssize_t written = write(fd, bytes, n);
+                if (written < 0 && errno == EINTR) continue;
+                if (written < 0) {
+                    failure = errno;
+                    return false;
+                }
+                bytes += written, n -= size_t(written);
+            }
+            return true;
+        }, &why);
+    };
+    auto report = [&](const std::string& what) {
+        *error = what + (failure == EPIPE ? "closed by its reader (EPIPE)" : failure > 0 ? SystemError(failure) : why);
+        return false;
+    };
+    if (path == kStandardOutput) {
+        // A reader that goes away is reported as such, not a signal's death.
+        signal(SIGPIPE, SIG_IGN);
+        return writeTo(STDOUT_FILENO) || report("cannot write: ");
+    }
+
+    // Through a symbolic link, the file it leads to is replaced and the
+    // link stays; an existing file keeps its permissions.
+    platform::posix::WriteTarget target;
+    if (!platform::posix::FollowLinks(path, &target)) {
+        *error = "cannot write: " + SystemError(errno);
+        return false;
+    }
+    if (target.exists && !S_ISREG(target.info.st_mode)) {
+        *error = "not a regular file; it is left as it is";
+        return false;
+    }
     PartialFile partial;
-    const int fd = partial.Create(path);
+    const int fd = partial.Create(target.path);
     if (fd < 0) {
         *error = "cannot create a file beside it: " + SystemError(errno);
         return false;
     }
-    fchmod(fd, 0644);
-    int failure = 0;
-    std::string why;
-    bool ok = EncodePng(image, options, [&](const uint8_t* bytes, size_t n) {
-        while (n > 0) {
-            const ssize_t written = write(fd, bytes, n);
-            if (written < 0 && errno == EINTR) continue;
-            if (written < 0) {
-                failure = errno;
-                return false;
-            }
-            bytes += written, n -= size_t(written);
-        }
-        return true;
-    }, &why);
+    fchmod(fd, target.exists ? target.info.st_mode & 07777 : 0644);
+    bool ok = writeTo(fd);
     if (ok && fsync(fd) != 0) ok = false, failure = errno;
     if (close(fd) != 0 && ok) ok = false, failure = errno;
     if (ok && !partial.Commit()) ok = false, failure = errno;
     if (ok) return true;
     partial.Discard();
-    *error = "cannot write: " + (failure > 0 ? SystemError(failure) : why);
-    return false;
+    return report("cannot write: ");
 }
 
 }  // namespace tav::cli

@@ -78,9 +78,15 @@ struct WriteOptions {
 bool EncodePng(const Image& image, const WriteOptions& options,
                const std::function<bool(const uint8_t*, size_t)>& sink, std::string* error);
 
+// The output path that stands for standard output.
+constexpr const char* kStandardOutput = "-";
+
 // Writes an 8-bit RGBA PNG. The file appears whole or not at all: the image
 // is written to a hidden temporary name beside it, which a signal ending the
-// process removes, and renamed into place.
+// process removes, and renamed into place. A symbolic link is written
+// through (the file it leads to is replaced, the link stays), an existing
+// file keeps its permission bits, and anything but a regular file is left
+// alone (an error). `kStandardOutput` writes the PNG to standard output.
 bool WritePng(const std::string& path, const Image& image, std::string* error, const WriteOptions& options = {});
 
 }  // namespace tav::cli

@@ -169,7 +169,8 @@ bool Run(const Batch& batch, Job* job, bool progress) {
 bool Write(const Options& o, Job* job) {
     auto start = std::chrono::steady_clock::now();
     std::string error;
-    if (!WritePng(job->output, job->image, &error, o.write)) return Fail(*job, job->output, error);
+    if (!WritePng(job->output, job->image, &error, o.write))
+        return Fail(*job, job->output == kStandardOutput ? "standard output" : job->output, error);
     job->encodeSeconds = Seconds(start);
     if (o.timings) {
         rusage usage{};

@@ -27,7 +27,7 @@ const char* const kUsage =
     "when given, writes the preview picture to PICTURE.png and cancels.\n"
     "\n"
     "Options:\n"
-    "  -o, --output FILE      output file (one input only)\n"
+    "  -o, --output FILE      output file (one input only; - for standard output)\n"
     "  --outdir DIR           write NAME-keyed.png into DIR\n"
     "  --method N|NAME        0 foreground-transparency (default), 1 foreground,\n"
     "                         2 matte-transparency, 3 matte, 4 transparency,\n"

@@ -1,11 +1,15 @@
 #include "tools/cli/plan.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
 #include <map>
 #include <optional>
 #include <utility>
 
+#include "platform/posix/whole_file.h"
 #include "tools/cli/settings.h"
 
 namespace tav::cli {
@@ -32,6 +36,11 @@ std::optional<FileId> IdOf(const std::string& path) {
     return FileId{st.st_dev, st.st_ino};
 }
 
+std::string FolderOf(const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+}
+
 // Where a file that may not exist yet would be: its folder and its name.
 struct Place {
     std::optional<FileId> folder;
@@ -46,10 +55,35 @@ struct Place {
 Place PlaceOf(const std::string& path) {
     const size_t slash = path.find_last_of('/');
     Place place;
-    place.folderText = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    place.folderText = FolderOf(path);
     place.name = slash == std::string::npos ? path : path.substr(slash + 1);
     place.folder = IdOf(place.folderText);
     return place;
+}
+
+const char* KindOf(mode_t mode) {
+    if (S_ISDIR(mode)) return "a folder";
+    if (S_ISCHR(mode)) return "a character device";
+    if (S_ISBLK(mode)) return "a block device";
+    if (S_ISFIFO(mode)) return "a FIFO";
+    if (S_ISSOCK(mode)) return "a socket";
+    return "not a regular file";
+}
+
+// Why the keyer may not write `output` (a regular file, a link to one, or a
+// link to a new file in an existing folder), or the empty text; `target` is
+// where the bytes would land.
+std::string WhyNotWritable(const std::string& output, platform::posix::WriteTarget* target) {
+    if (!platform::posix::FollowLinks(output, target))
+        return "cannot write the output " + output + ": " + std::strerror(errno);
+    const std::string leads = target->path == output ? "" : " leads to " + target->path + ", which";
+    if (target->exists && !S_ISREG(target->info.st_mode))
+        return "the output " + output + leads + " is " + KindOf(target->info.st_mode) +
+               ", not a regular file; it is left as it is";
+    struct stat st;
+    if (!target->exists && !leads.empty() && (stat(FolderOf(target->path).c_str(), &st) != 0 || !S_ISDIR(st.st_mode)))
+        return "the output " + output + " is a link to " + target->path + ", whose folder does not exist";
+    return {};
 }
 
 }  // namespace
@@ -77,6 +111,14 @@ Plan PlanOutputs(const Options& o) {
     std::map<Place, std::string> written;  // place -> the input written there
     for (const std::string& input : o.raw ? std::vector<std::string>{} : o.inputs) {
         std::string output = OutputPath(o, input);
+        if (output == kStandardOutput) {  // one input only
+            if (isatty(STDOUT_FILENO))
+                return refuse("-o - writes the PNG to standard output: send it to a pipe or a file");
+            plan.outputs.push_back(std::move(output));
+            continue;
+        }
+        platform::posix::WriteTarget target;
+        if (std::string why = WhyNotWritable(output, &target); !why.empty()) return refuse(why);
         if (auto id = IdOf(output)) {
             if (auto hit = read.find(*id); hit != read.end())
                 return refuse("the output " + output + " of " + input + " would overwrite the input " + hit->second);
@@ -84,7 +126,7 @@ Plan PlanOutputs(const Options& o) {
                 return refuse("the output " + output + " of " + input + " would overwrite the settings file " +
                               o.settings);
         }
-        auto [where, fresh] = written.emplace(PlaceOf(output), input);
+        auto [where, fresh] = written.emplace(PlaceOf(target.path), input);
         if (!fresh)
             return refuse("the inputs " + where->second + " and " + input + " would both be written to " + output);
         plan.outputs.push_back(std::move(output));
@@ -94,9 +136,12 @@ Plan PlanOutputs(const Options& o) {
         const std::string& path = o.saveSettings;
         if (auto id = IdOf(path); id && read.count(*id))
             return refuse("--save-settings " + path + " would overwrite the input " + read[*id]);
-        if (auto hit = written.find(PlaceOf(path)); hit != written.end())
+        platform::posix::WriteTarget target;
+        if (!platform::posix::FollowLinks(path, &target))
+            return refuse("--save-settings " + path + ": " + std::strerror(errno));
+        const Place place = PlaceOf(target.path);
+        if (auto hit = written.find(place); hit != written.end())
             return refuse("--save-settings " + path + " is the output of " + hit->second);
-        const Place place = PlaceOf(path);
         if (!place.folder) return refuse("--save-settings " + path + ": no folder " + place.folderText);
         switch (InspectSettingsFile(path)) {
             case SettingsFileKind::Missing:
