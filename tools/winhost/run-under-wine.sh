@@ -5,6 +5,13 @@
 # The virtual display is a private Xvfb that picks a free display number
 # itself (-displayfd): several of these runs side by side (the test suite
 # runs them in parallel) never share, or take down, one another's server.
+#
+# On a kernel that runs no 32-bit code, 32-bit Wine runs under qemu's
+# user-mode emulator, which must keep the low 4 GiB of addresses for the
+# emulated process: without QEMU_RESERVED_VA Wine cannot map its shared user
+# data and stops at once. Wine is first asked to start a trivial program,
+# with its error channel on, so that a Wine that cannot start fails here,
+# saying why, and not as a silent failure of the program.
 set -eu
 wine=$1; shift
 prefix=$(mktemp -d "${TMPDIR:-/tmp}/tavrisk-wine-XXXXXX")
@@ -24,6 +31,7 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM HUP
 export WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+export QEMU_RESERVED_VA="${QEMU_RESERVED_VA:-0xffff0000}"
 if [ -z "${DISPLAY:-}" ] && command -v Xvfb >/dev/null 2>&1; then
   Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$prefix/display" 2>"$prefix/xvfb.log" &
   xvfb_pid=$!
@@ -40,5 +48,15 @@ if [ -z "${DISPLAY:-}" ] && command -v Xvfb >/dev/null 2>&1; then
   done
   DISPLAY=:$(cat "$prefix/display")
   export DISPLAY
+fi
+if ! WINEDEBUG=err+all "$wine" cmd /c echo tavrisk-wine-started >"$prefix/start.log" 2>&1 ||
+   ! grep -q tavrisk-wine-started "$prefix/start.log"; then
+  echo "run-under-wine: $wine cannot start a Windows program:" >&2
+  grep -v '^[0-9a-f]*:fixme:' "$prefix/start.log" | tail -n 20 >&2 || true
+  if grep -q 'failed to map the shared user data' "$prefix/start.log"; then
+    echo "run-under-wine: Wine runs under an emulator that does not keep the low 4 GiB of addresses" \
+         "(QEMU_RESERVED_VA=$QEMU_RESERVED_VA)" >&2
+  fi
+  exit 1
 fi
 "$wine" "$@"
