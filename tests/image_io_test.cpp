@@ -139,12 +139,7 @@ TEST_P(PngReadTest, DecodesAsLibpngDeliversRgba) {
     EXPECT_EQ(got.width, want.width);
     EXPECT_EQ(got.height, want.height);
     EXPECT_EQ(got.hadAlpha, want.hadAlpha);
-    ASSERT_EQ(got.rgba.size(), want.rgba.size());
-    size_t differing = 0, first = 0;
-    for (size_t i = got.rgba.size(); i-- > 0;)
-        if (got.rgba[i] != want.rgba[i]) ++differing, first = i;
-    EXPECT_EQ(differing, 0u) << "first at byte " << first << ": " << int(got.rgba[first]) << " for "
-                             << int(want.rgba[first]);
+    EXPECT_EQ(FirstDifference(got.rgba, want.rgba, want.width, 4), "");
 }
 
 // Grey 0, RGB 2, palette 3, grey and alpha 4, RGBA 6.
