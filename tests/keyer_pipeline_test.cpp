@@ -11,7 +11,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <filesystem>
 #include <sstream>
 #include <string>
@@ -141,19 +140,13 @@ public:
             pollfd ends[2] = {{tell_, POLLIN, 0}, {master_, POLLIN, 0}};
             if ((tell_ < 0 && master_ < 0) || poll(ends, 2, 60000) <= 0) return false;
             char bytes[4096];
-            if (ends[1].revents != 0) {
-                const ssize_t n = read(master_, bytes, sizeof bytes);
-                if (n > 0) terminal_.append(bytes, size_t(n));
-                else close(master_), master_ = -1;  // the keyer has ended
-            }
+            const ssize_t got = ends[1].revents != 0 ? read(master_, bytes, sizeof bytes) : 0;
+            if (got > 0) terminal_.append(bytes, size_t(got));
+            else if (ends[1].revents != 0) close(master_), master_ = -1;  // the keyer has ended
             if (ends[0].revents == 0) continue;
-            if (read(tell_, bytes, 1) != 1) {
-                close(tell_), tell_ = -1;
-                continue;
-            }
-            const auto point = std::find(held.begin(), held.end(), bytes[0] - '0');
-            if (point != held.end()) held.erase(point);
-            else Go(bytes[0] - '0');
+            const int point = read(tell_, bytes, 1) == 1 ? bytes[0] - '0' : -1;
+            if (point < 0) close(tell_), tell_ = -1;
+            else if (std::erase(held, point) == 0) Go(point);
         }
         return true;
     }
