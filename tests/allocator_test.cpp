@@ -70,15 +70,6 @@ TEST_F(LargeBufferTest, SeventeenthFileBackedBlockIsRefusedAndAFreedSlotIsReused
     EXPECT_EQ(std::string(FindBufferSlot(again)->path), name);
 }
 
-TEST_F(LargeBufferTest, ReleasingAFileBackedBlockLeavesNoFile) {
-    void* block = Alloc(2 * kFileBackedThreshold);
-    ASSERT_NE(block, nullptr);
-    const std::string path = FindBufferSlot(block)->path;
-    Free(block);
-    EXPECT_FALSE(platform::FileExists(path.c_str()));
-    EXPECT_EQ(FindBufferSlot(block), nullptr);
-}
-
 TEST_F(LargeBufferTest, AnUnaddressableSizeIsRefusedAndLeavesTheSlotFree) {
     EXPECT_EQ(AllocLargeBuffer(uint64_t(1) << 62), nullptr);
     void* block = Alloc(kFileBackedThreshold);

@@ -1,12 +1,21 @@
 // A batch through the keyer's three stages: outputs and messages in the order
 // of the inputs, failures in the middle reported in their place, the others
-// written as if each had been keyed alone.
+// written as if each had been keyed alone; and a run ended by a signal, held
+// at each of its moments until the signal is sent, leaves nothing behind.
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <sstream>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "host/parameters.h"
@@ -77,35 +86,185 @@ std::vector<std::string> Screen(const std::string& text) {
     return lines;
 }
 
+// The keyer run with `arguments`, $TMPDIR `tmpdir` and a terminal of its own
+// as standard error, held at the calls named in `points` by the pause points
+// preloaded into it (tests/doubles/pause_point.cpp); killed if still running
+// at the end.
+class PausedKeyer {
+public:
+    PausedKeyer(const std::vector<std::string>& points, const std::vector<std::string>& arguments,
+                const std::string& tmpdir)
+        : master_(posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC)) {
+        EXPECT_TRUE(grantpt(master_) == 0 && unlockpt(master_) == 0);
+        const std::string terminal = ptsname(master_);
+        int ends[2];
+        EXPECT_EQ(pipe2(ends, O_CLOEXEC), 0);
+        tell_ = ends[0];
+        std::vector<int> theirs = {ends[1]};
+        std::string list = "TAVRISK_PAUSE=" + std::to_string(ends[1]);
+        for (const std::string& point : points) {
+            EXPECT_EQ(pipe2(ends, O_CLOEXEC), 0);
+            theirs.push_back(ends[0]), answers_.push_back(ends[1]);
+            list.append(" ").append(std::to_string(ends[0])).append(":" + point);
+        }
+        // AddressSanitizer wants its runtime loaded first; the pause points come first here.
+        const char* asan = std::getenv("ASAN_OPTIONS");
+        std::vector<std::string> command = {
+            "env", "TMPDIR=" + tmpdir, "LD_PRELOAD=" TAVRISK_PAUSE_POINT, list,
+            "ASAN_OPTIONS=" + std::string(asan ? asan : "") + ":verify_asan_link_order=0", TAVRISK_KEYER};
+        command.insert(command.end(), arguments.begin(), arguments.end());
+        std::vector<char*> argv;
+        for (std::string& word : command) argv.push_back(word.data());
+        argv.push_back(nullptr);
+        if ((child_ = fork()) == 0) {
+            setsid();
+            dup2(open(terminal.c_str(), O_RDWR), STDERR_FILENO);
+            for (int fd : theirs) fcntl(fd, F_SETFD, 0);
+            execv("/usr/bin/env", argv.data());
+            _exit(127);
+        }
+        for (int fd : theirs) close(fd);
+    }
+    ~PausedKeyer() {
+        if (child_ > 0) kill(child_, SIGKILL), waitpid(child_, nullptr, 0);
+        for (int fd : answers_) close(fd);
+        close(tell_), close(master_);
+    }
+
+    // Lets every thread that reaches a point go on, until each point of
+    // `held` (numbers in `points`) has been reached once and held there and
+    // the terminal has shown `shown`. False when the keyer ends first or
+    // nothing happens for a minute.
+    bool HoldAt(std::vector<int> held, const std::string& shown = "") {
+        while (!held.empty() || terminal_.find(shown) == std::string::npos) {
+            pollfd ends[2] = {{tell_, POLLIN, 0}, {master_, POLLIN, 0}};
+            if ((tell_ < 0 && master_ < 0) || poll(ends, 2, 60000) <= 0) return false;
+            char bytes[4096];
+            const ssize_t got = ends[1].revents != 0 ? read(master_, bytes, sizeof bytes) : 0;
+            if (got > 0) terminal_.append(bytes, size_t(got));
+            else if (ends[1].revents != 0) close(master_), master_ = -1;  // the keyer has ended
+            if (ends[0].revents == 0) continue;
+            const int point = read(tell_, bytes, 1) == 1 ? bytes[0] - '0' : -1;
+            if (point < 0) close(tell_), tell_ = -1;
+            else if (std::erase(held, point) == 0) Go(point);
+        }
+        return true;
+    }
+    // Lets the thread held at `point` go on.
+    void Go(int point) { EXPECT_EQ(write(answers_.at(size_t(point)), "g", 1), 1); }
+    // Sends `signal`, or without one lets the keyer run to its end; the wait status.
+    int Finish(int signal = 0) {
+        if (signal != 0) kill(child_, signal);
+        else if (!HoldAt({-1}) && master_ >= 0) kill(child_, SIGKILL);  // stalled
+        int status = -1;
+        waitpid(std::exchange(child_, -1), &status, 0);
+        return status;
+    }
+    const std::string& terminal() const { return terminal_; }
+
+private:
+    pid_t child_;
+    int master_, tell_;
+    std::vector<int> answers_;
+    std::string terminal_;
+};
+
+// For a batch whose third input is gone.png, run with two threads or more and
+// these points first: holds the first output whole just before its rename
+// while the second input's keying starts.
+const std::vector<std::string> kOverlapPoints = {"isatty", "open=gone.png", "fsync"};
+bool HoldFirstWriteWhileSecondKeys(PausedKeyer& keyer) {
+    // The first keying starts once the second input is read (gone.png is
+    // opened next): the keying thread then takes the second input, as it
+    // can, rather than the first output, and another thread writes that.
+    if (!keyer.HoldAt({0, 1})) return false;
+    keyer.Go(1), keyer.Go(0);
+    // The second keying starts once the first output is held.
+    if (!keyer.HoldAt({0, 2})) return false;
+    keyer.Go(0);
+    return true;
+}
+
 TEST(KeyerPipelineTerminalTest, EachProgressBarStaysInItsInputsPlace) {
     TempFolder folder;
     const std::string dir = folder.path();
-    std::string arguments;
+    std::vector<std::string> arguments = {"key", "--timings", "--jobs", "2"};
     for (const char* name : {"a", "b", "gone", "c", "d"}) {
-        // The first is written while the small ones after it are keyed.
-        if (name[0] != 'g')
-            Write(folder.Path(std::string(name) + ".png"), Scene(name[0] == 'a' ? 2400 : 300, 400, true));
-        arguments += " " + dir + "/" + name + ".png";
+        if (name[0] != 'g') Write(folder.Path(std::string(name) + ".png"), Scene(300, 400, true));
+        arguments.push_back(dir + "/" + name + ".png");
     }
-    // `script` gives the keyer a terminal, which shows the bars.
-    const std::string command = "script -qec '" + std::string(TAVRISK_KEYER) + " key" + arguments + " --timings' " +
-                                folder.Path("screen") + " >/dev/null 2>&1";
-    ASSERT_EQ(std::system(command.c_str()), 1 << 8);  // one input failed
-    const std::vector<std::string> screen = Screen(ReadFile(folder.Path("screen")));
+    // The first output is held whole until the next input's bar has run to
+    // its end on the terminal.
+    PausedKeyer keyer(kOverlapPoints, arguments, dir);
+    ASSERT_TRUE(HoldFirstWriteWhileSecondKeys(keyer));
+    ASSERT_TRUE(keyer.HoldAt({}, dir + "/b.png [##############################] 100%")) << keyer.terminal();
+    keyer.Go(2);
+    const int status = keyer.Finish();
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;  // one input failed
+    const std::vector<std::string> screen = Screen(keyer.terminal());
     std::vector<std::string> expected;
     for (const char* name : {"a", "b", "gone", "c", "d"}) {
         const std::string path = dir + "/" + name + ".png";
         if (name[0] == 'g') expected.push_back("tavrisk: " + path + ": No such file");
         else expected.insert(expected.end(), {path + " [##############################] 100%", path + ": decode "});
     }
-    ASSERT_GE(screen.size(), expected.size() + 2) << ReadFile(folder.Path("screen"));
-    for (size_t i = 0; i < expected.size(); ++i)  // after script's first line
-        EXPECT_EQ(screen[i + 1].rfind(expected[i], 0), 0u) << "line " << i + 1 << ": " << screen[i + 1];
+    ASSERT_GE(screen.size(), expected.size()) << keyer.terminal();
+    for (size_t i = 0; i < expected.size(); ++i)
+        EXPECT_EQ(screen[i].rfind(expected[i], 0), 0u) << "line " << i << ": " << screen[i];
 }
 
 INSTANTIATE_TEST_SUITE_P(Threads, KeyerPipelineTest, ::testing::Values("--jobs 1", "", "--jobs 3"),
                          [](const auto& info) {
                              return std::string(info.index == 0 ? "oneThread" : info.index == 1 ? "oneACore" : "three");
+                         });
+
+// A moment of a run, and the call the keyer makes there.
+struct Moment {
+    const char* name;
+    const char* point;
+    bool batch;  // in.png, in2.png and gone.png: the first is written while the second is keyed
+};
+constexpr Moment kMoments[] = {
+    {"MakingBuffers", "posix_fallocate", false},  // the private folder and the first working file are made
+    {"Keying", "fflush", false},                  // the first progress bar is drawn
+    {"Writing", "fsync", false},                  // the hidden partial output is whole, not yet renamed
+    {"WritingWhileKeyingTheNext", "fflush", true},
+};
+
+class KeyerInterruptTest : public ::testing::TestWithParam<std::tuple<int, Moment>> {};
+
+TEST_P(KeyerInterruptTest, NothingIsLeftBehind) {
+    const auto [signal, moment] = GetParam();
+    TempFolder folder;
+    const std::string tmp = folder.Path("tmp"), out = folder.Path("out");
+    std::filesystem::create_directory(tmp);
+    std::filesystem::create_directory(out);
+    Write(folder.Path("in.png"), Scene(700, 600, true));  // working buffers of more than 1 MiB: files
+    std::vector<std::string> arguments = {"key", folder.Path("in.png"), "--outdir", out}, points;
+    if (moment.batch) {
+        std::filesystem::copy_file(folder.Path("in.png"), folder.Path("in2.png"));
+        arguments.insert(arguments.end(), {folder.Path("in2.png"), folder.Path("gone.png"), "--jobs", "2"});
+        points = kOverlapPoints;
+    }
+    points.push_back(moment.point);
+    PausedKeyer keyer(points, arguments, tmp);
+    ASSERT_TRUE(!moment.batch || HoldFirstWriteWhileSecondKeys(keyer));
+    ASSERT_TRUE(keyer.HoldAt({int(points.size()) - 1})) << "the run never reached " << moment.point;
+    // What the moment has made: the private folder, and the partial output.
+    EXPECT_EQ(NamesIn(tmp).size(), 1u);
+    EXPECT_EQ(NamesIn(out).size(), std::string(moment.point) == "fsync" || moment.batch ? 1u : 0u);
+
+    const int status = keyer.Finish(signal);
+    ASSERT_TRUE(WIFSIGNALED(status)) << "status " << status;
+    EXPECT_EQ(WTERMSIG(status), signal);
+    EXPECT_EQ(NamesIn(tmp), std::vector<std::string>{});
+    EXPECT_EQ(NamesIn(out), std::vector<std::string>{});
+}
+
+INSTANTIATE_TEST_SUITE_P(Moments, KeyerInterruptTest,
+                         ::testing::Combine(::testing::Values(SIGINT, SIGTERM, SIGHUP), ::testing::ValuesIn(kMoments)),
+                         [](const auto& info) {
+                             return sigabbrev_np(std::get<0>(info.param)) + std::string(std::get<1>(info.param).name);
                          });
 
 }  // namespace

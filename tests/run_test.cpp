@@ -9,6 +9,7 @@
 #include "host/allocator.h"
 #include "host/parameters.h"
 #include "host/plugin_state.h"
+#include "platform/posix/dialog_driver.h"
 #include "tests/keyer_support.h"
 #include "ui/registry.h"
 
@@ -158,10 +159,23 @@ TEST_F(RunTest, WithoutMemoryForTheBuffersTheRunReportsMemFullAndWritesNothing) 
     for (void* block : held) FreeLargeBuffer(block);
 }
 
+// A host that never sent the parameters selector gets the defaults and the
+// dialog, which on opening detects the screen (green) and fits the zoom; OK
+// keys with them.
 TEST_F(RunTest, AStartWithoutAParametersSelectorGetsTheDefaults) {
+    test::ScopedSettingsStores stores;  // the dialog keeps its place there
+    const cli::Image image{host_.width(), host_.height(), true, host_.image()};
+    platform::SetDialogDriver([](platform::WindowHandle dialog, void*) { platform::PressEnter(dialog); }, nullptr);
     host_.Call(filterSelectorPrepare);
-    host_.Call(filterSelectorStart);
-    ASSERT_NE(GetParameters(&host_.record()), nullptr);
+    EXPECT_EQ(host_.Call(filterSelectorStart), 0);
+    platform::SetDialogDriver(nullptr, nullptr);
+    const ParameterRecord* record = GetParameters(&host_.record());
+    ASSERT_NE(record, nullptr);
+    ParameterRecord want = test::DefaultSettings();  // with the dialog off for the next run
+    want.ScreenColor = 1;
+    want.PreviewZoom = want.FitZoom = record->FitZoom;
+    EXPECT_EQ(std::memcmp(record, &want, sizeof want), 0);
+    EXPECT_EQ(host_.image(), test::Expected(image, want, 0, 0, 130, 70, nullptr).rgba);
     host_.Call(filterSelectorFinish);
 }
 
