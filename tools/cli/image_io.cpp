@@ -799,8 +799,8 @@ bool WritePng(const std::string& path, const Image& image, std::string* error, c
         *error = "cannot write: " + SystemError(errno);
         return false;
     }
-    if (target.exists && !S_ISREG(target.info.st_mode)) {
-        *error = "not a regular file; it is left as it is";
+    if (target.exists && !S_ISREG(target.info.st_mode) && !S_ISDIR(target.info.st_mode)) {
+        *error = "cannot write: not a regular file; it is left as it is";
         return false;
     }
     PartialFile partial;

@@ -62,7 +62,6 @@ Place PlaceOf(const std::string& path) {
 }
 
 const char* KindOf(mode_t mode) {
-    if (S_ISDIR(mode)) return "a folder";
     if (S_ISCHR(mode)) return "a character device";
     if (S_ISBLK(mode)) return "a block device";
     if (S_ISFIFO(mode)) return "a FIFO";
@@ -70,14 +69,17 @@ const char* KindOf(mode_t mode) {
     return "not a regular file";
 }
 
-// Why the keyer may not write `output` (a regular file, a link to one, or a
-// link to a new file in an existing folder), or the empty text; `target` is
-// where the bytes would land.
+// Why the keyer may not write `output` (anything but a regular file, a link
+// to one, or a link to a new file in an existing folder), or the empty text;
+// `target` is where the bytes would land.
 std::string WhyNotWritable(const std::string& output, platform::posix::WriteTarget* target) {
     if (!platform::posix::FollowLinks(output, target))
         return "cannot write the output " + output + ": " + std::strerror(errno);
     const std::string leads = target->path == output ? "" : " leads to " + target->path + ", which";
-    if (target->exists && !S_ISREG(target->info.st_mode))
+    // A folder in an output's place fails that input's write alone, as any
+    // output that cannot be written does (-o naming a folder is refused
+    // before).
+    if (target->exists && !S_ISREG(target->info.st_mode) && !S_ISDIR(target->info.st_mode))
         return "the output " + output + leads + " is " + KindOf(target->info.st_mode) +
                ", not a regular file; it is left as it is";
     struct stat st;
