@@ -27,16 +27,17 @@ int ShownZoom(platform::WindowHandle dialog) {
 struct PreviewRequest {
     const Options* options;
     int width, height;  // the filtered area
+    int screen;         // the screen to choose, or -1 to keep the one the dialog detects
     inprocess::DisplayCapture picture;
     bool shown = false;
 };
 
-// Works the dialog as a user would: the screen asked for, the zoom buttons up
+// Works the dialog as a user would: the screen named, the zoom buttons up
 // to the zoom asked for, a drag that brings the point asked for to the middle.
 void DrivePreview(platform::WindowHandle dialog, void* context) {
     auto* request = static_cast<PreviewRequest*>(context);
     const Options& o = *request->options;
-    if (o.screen && *o.screen >= 0) platform::ChooseListItem(dialog, IDC_SCREEN_COLOR, *o.screen);
+    if (request->screen >= 0) platform::ChooseListItem(dialog, IDC_SCREEN_COLOR, request->screen);
     for (int guard = 0; o.zoom != 0 && guard < 256; ++guard) {
         const int zoom = ShownZoom(dialog);
         if (zoom == o.zoom) break;
@@ -71,7 +72,12 @@ bool PreviewOne(Batch* batch, const std::string& input, const std::string& outpu
     job.settings = batch->base.record;
     if (job.settings.OutputMethod == kOutputBackground && !PrepareBackground(batch, job)) return false;
 
-    PreviewRequest request{&batch->options, job.area.width, job.area.height, {}, false};
+    // The dialog detects the screen when it opens; a screen named by --screen
+    // or by the settings is chosen over it, as a key of the image keeps it.
+    const Options& o = batch->options;
+    const bool screenNamed = o.screen ? *o.screen >= 0 : batch->base.screenGiven;
+    PreviewRequest request{&o, job.area.width, job.area.height, screenNamed ? job.settings.ScreenColor : -1, {},
+                           false};
     inprocess::InProcessHost host(ENTRYPOINT);
     const Region& a = job.area;
     host.SetImage(job.image.width, job.image.height, 4, std::move(job.image.rgba));
