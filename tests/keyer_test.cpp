@@ -38,7 +38,7 @@ struct OutputCase {
 // green screen, detected; a method name, a settings file (a blue screen) and
 // a region; --screen over the detection, a clamped --set and the settings
 // saved; a newer settings file, reported and read; a JPEG, read opaque; the
-// preview of a screen the settings name.
+// preview of a screen the settings name, and its settings saved.
 std::vector<OutputCase> OutputCases() {
     std::vector<OutputCase> cases;
     for (int m = 0; m < 6; ++m)
@@ -64,6 +64,9 @@ std::vector<OutputCase> OutputCases() {
                      "ScreenColor=1 OutputMethod=1"});
     cases.push_back({"previewNamedScreen", "preview DIR/green.png -o DIR/out.png --method foreground --set ScreenColor=0",
                      "green.png", "out.png", "ScreenColor=0 OutputMethod=1"});
+    cases.push_back({"previewSavedSettings",
+                     "preview DIR/green.png -o DIR/out.png --method matte --set Gamma=30 --save-settings DIR/saved.tvk",
+                     "green.png", "out.png", "ScreenColor=1 OutputMethod=3 Gamma=30"});
     return cases;
 }
 

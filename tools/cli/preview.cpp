@@ -69,8 +69,11 @@ bool PreviewOne(Batch* batch, const std::string& input, const std::string& outpu
     job.input = input;
     job.output = output;
     if (!Read(*batch, &job)) return false;
-    job.settings = batch->base.record;
+    Detect(*batch, &job);
     if (job.settings.OutputMethod == kOutputBackground && !PrepareBackground(batch, job)) return false;
+    // --save-settings: the settings previewed, with the screen as a key of
+    // the image decides it.
+    SaveSettingsOnce(batch, job.settings, 0);
 
     // The dialog detects the screen when it opens; a screen named by --screen
     // or by the settings is chosen over it, as a key of the image keeps it.
@@ -106,7 +109,7 @@ bool PreviewOne(Batch* batch, const std::string& input, const std::string& outpu
         std::memcpy(&picture.rgba[4 * i], &request.picture.rgb[3 * i], 3);
     std::string error;
     if (!WritePng(output, picture, &error, batch->options.write)) return Fail(job, output, error);
-    return true;
+    return !batch->settingsFailed;
 }
 
 }  // namespace tav::cli

@@ -10,8 +10,9 @@
 
 namespace tav::cli {
 
-// Previews `input` with the batch's settings and options into `output`;
-// false when it could not (reported).
+// Previews `input` with the batch's settings and options into `output`,
+// saving the settings when asked; false when it could not, or could not
+// save them (reported).
 bool PreviewOne(Batch* batch, const std::string& input, const std::string& output);
 
 }  // namespace tav::cli
