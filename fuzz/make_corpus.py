@@ -270,10 +270,182 @@ def image_reader():
     }
 
 
+# The settings keys with their ranges, in the order of the targets' table.
+SETTING_RANGES = [("ScreenColor", 0, 1), ("OutputMethod", 0, 5), ("DynamicRange", 0, 1), ("ForceBlack", 0, 255),
+                  ("ForceWhite", 0, 255), ("Gamma", 0, 255), ("Protection", 0, 255), ("RestoreR", 0, 255),
+                  ("RestoreG", 0, 255), ("RestoreB", 0, 255), ("CorrectionR", -255, 255),
+                  ("CorrectionG", -255, 255), ("CorrectionB", -255, 255), ("BlueRemoval", 0, 255),
+                  ("MatteBlur", 0, 255), ("MatteChoke", -128, 128)]
+SETTING_KEYS = [key for key, _, _ in SETTING_RANGES]
+
+
+def screen_row(width, screen=(30, 200, 40, 255), subject=(200, 110, 80, 255)):
+    """One row of RGBA pixels, repeated by the targets into whole pictures: the
+    screen at both ends, a subject with soft edges in the middle."""
+    out = bytearray()
+    for x in range(width):
+        d = abs(2 * x - width) / max(width, 1)
+        if d > 0.5:
+            # Lit unevenly, brighter to the right: the two ends differ.
+            out += bytes((screen[0], screen[1] - 60 + 60 * x // max(width - 1, 1), screen[2], screen[3]))
+        elif d > 0.35:
+            out += bytes((a + b) // 2 for a, b in zip(screen, subject))
+        else:
+            out += bytes(subject)
+    return bytes(out)
+
+
+def raw_stream():
+    methods = ["0", "1", "2", "3", "4", "5", "foreground-transparency", "matte", "transparency", "background", None]
+    screens = ["auto", "blue", "green", None]
+
+    def seed(width, height, rgb24, jobs, method=None, screen=None, sets=(), region=None, background=None,
+             frames=2, tail=0, pipe=False, piece=1, pixels=b""):
+        p = Provider()
+        p.integer(width, 1, 64)
+        p.integer(height, 1, 64)
+        p.boolean(rgb24)
+        if not rgb24:
+            p.boolean(False)
+        p.boolean(True)  # -o -
+        p.integer(jobs, 1, 3)
+        p.integer(methods.index(method), 0, len(methods) - 1)
+        p.integer(screens.index(screen), 0, len(screens) - 1)
+        p.integer(len(sets), 0, 4)
+        for key, value in sets:
+            k = SETTING_KEYS.index(key)
+            p.integer(k, 0, len(SETTING_KEYS) - 1)
+            p.integer(value, SETTING_RANGES[k][1], SETTING_RANGES[k][2])
+        p.boolean(region is not None)
+        if region is not None:
+            left, top, right, bottom = region
+            p.integer(left, 0, width - 1)
+            p.integer(right, left + 1, width)
+            p.integer(top, 0, height - 1)
+            p.integer(bottom, top + 1, height)
+        p.boolean(background is not None)
+        fits = background != "wider"
+        p.boolean(not fits)
+        if not fits:
+            p.boolean(True)
+        input_bytes = width * height * (3 if rgb24 else 4)
+        p.integer(frames, 0, 5)
+        p.boolean(tail > 0)
+        if tail > 0:
+            p.integer(tail, 1, input_bytes - 1)
+        p.boolean(pipe)
+        p.integer(piece, 1, 2 * input_bytes)
+        p.raw(pixels)
+        return p.data()
+
+    # A frame and a half of pixels: the frames of the stream differ.
+    def frames_of(width, height, rgb24=False, shift=0):
+        row = screen_row(width)
+        if rgb24:
+            row = bytes(v for i, v in enumerate(row) if i % 4 != 3)
+        return (row[shift:] + row[:shift]) * height + row * (height // 2 + 1)
+
+    return {
+        "rgba-three-frames": seed(8, 6, False, 2, frames=3, pixels=frames_of(8, 6)),
+        "empty": seed(3, 3, False, 1, frames=0, pixels=frames_of(3, 3)),
+        "rgb24-short-last-pipe": seed(5, 4, True, 3, method="matte", screen="green", sets=[("Gamma", 30)],
+                                      region=(1, 1, 4, 3), frames=2, tail=17, pipe=True, piece=7,
+                                      pixels=frames_of(5, 4, True, 2)),
+        "background-region-long": seed(6, 5, False, 2, method="background", region=(1, 0, 5, 4),
+                                       background="fits", frames=2, tail=90, pixels=frames_of(6, 5, shift=4)),
+        "background-wider": seed(6, 5, False, 1, method="5", background="wider", frames=1, pixels=frames_of(6, 5)),
+        "one-thread-blur-blue": seed(16, 12, False, 1, method="2", sets=[("MatteBlur", 2), ("MatteChoke", -1),
+                                                                          ("ScreenColor", 0)],
+                                     frames=4, pipe=True, piece=333, pixels=frames_of(16, 12, shift=8)),
+    }
+
+
+def preview_arguments():
+    zooms = ["fit", "1", "2", "0", "-1", "x", None]
+    method_names = ["0", "1", "2", "3", "4", "5", "6", "foreground-transparency", "foreground", "matte-transparency",
+                    "matte", "transparency", "background", "Matte"]
+    screens = ["auto", "blue", "green", "red"]
+    outputs = ["out", "out", "missing", "input", "settings", "work"]
+    saves = ["saved", "saved", "settings", "input", "output", "missing"]
+    refused = ["--raw", "--jobs", "--raw-format", "--outdir", "--bogus", "--help", "--version", "-"]
+
+    def seed(width, height, words, plain=True, file_keys=(), wider_background=False, row=None):
+        wide = width > 120 or height > 120
+        p = Provider()
+        p.boolean(wide)
+        p.integer(width, 1, 800 if wide else 120)
+        p.integer(height, 1, min(800 if wide else 120, 32768 // width))
+        p.boolean(plain)
+        p.integer(len(words), 0, 8)
+        for word in words:
+            kind, *rest = word
+            p.integer(kind, 0, 15)
+            if kind == 1:
+                p.boolean(True)
+                p.integer(outputs.index(rest[0]), 0, len(outputs) - 1)
+            elif kind == 2:
+                value = rest[0]
+                p.integer(zooms.index(value) if value in zooms else len(zooms) - 1, 0, len(zooms) - 1)
+                if value not in zooms:
+                    p.integer(int(value), -130, -2)
+            elif kind == 3:
+                x, y = rest
+                p.boolean(True)
+                p.integer(x, -1, width + width // 4)
+                p.integer(y, -1, height + height // 4)
+            elif kind == 4:
+                p.integer(method_names.index(rest[0]), 0, len(method_names) - 1)
+            elif kind == 5:
+                p.integer(screens.index(rest[0]), 0, len(screens) - 1)
+            elif kind == 6:
+                key, value = rest
+                k = SETTING_KEYS.index(key)
+                p.integer(k, 0, len(SETTING_KEYS) + 1)
+                p.boolean(False)
+                p.integer(3, 0, 5)
+                p.integer(value, SETTING_RANGES[k][1] - 300, SETTING_RANGES[k][2] + 300)
+            elif kind == 7:
+                x, y, w, h = rest
+                p.integer(x, 0, width)
+                p.integer(y, 0, height)
+                p.integer(w, 0, width + 1 - x)
+                p.integer(h, 0, height + 1 - y)
+            elif kind == 8:
+                p.boolean(True)
+            elif kind == 9:
+                p.integer(saves.index(rest[0]), 0, len(saves) - 1)
+            elif kind == 14:
+                p.integer(refused.index(rest[0]), 0, len(refused) - 1)
+            elif kind == 15:
+                p.string(rest[0].encode())
+        p.integer(len(file_keys), 0, 3)
+        for key, value in file_keys:
+            k = SETTING_KEYS.index(key)
+            p.integer(k, 0, len(SETTING_KEYS) - 1)
+            p.integer(value, SETTING_RANGES[k][1] - 300, SETTING_RANGES[k][2] + 300)
+        p.integer(0 if wider_background else 1, 0, 3)
+        p.raw(row if row is not None else screen_row(width))
+        return p.data()
+
+    return {
+        "fit": seed(40, 30, []),
+        "zoomed-out-half": seed(240, 120, [(2, "-2")]),
+        "one-to-one-centred-right": seed(760, 40, [(2, "1"), (3, 740, 20)]),
+        "named-screen-matte": seed(24, 20, [(6, "ScreenColor", 0), (4, "matte")]),
+        "clamped-saved": seed(24, 20, [(6, "Gamma", 500), (6, "MatteChoke", -200), (8,), (9, "saved")],
+                              file_keys=[("ForceBlack", 300), ("Protection", 12)]),
+        "region-background": seed(50, 40, [(7, 5, 4, 30, 20), (4, "background"), (10,), (6, "MatteBlur", 2)]),
+        "background-wider": seed(20, 10, [(4, "5"), (10,)], wider_background=True),
+        "usage-errors": seed(10, 10, [(0,), (2, "-1"), (1, "input"), (14, "--jobs")], plain=False),
+        "help-and-free-word": seed(5, 5, [(14, "--help"), (15, "--zoom")]),
+    }
+
+
 def main():
     for target, seeds in (("settings_file", settings_file()), ("registry_store", registry_store()),
                           ("clipboard_picture", clipboard_picture()), ("entry_run", entry_run()),
-                          ("image_reader", image_reader())):
+                          ("image_reader", image_reader()), ("raw_stream", raw_stream()),
+                          ("preview_arguments", preview_arguments())):
         folder = os.path.join(HERE, "corpus", target)
         os.makedirs(folder, exist_ok=True)
         for name, data in seeds.items():

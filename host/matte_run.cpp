@@ -46,11 +46,14 @@ MatteSettings MatteSettingsOf(const ParameterRecord& p) {
 void BuildMatteTable(PluginState* state) {
     const ParameterRecord* p = GetParameters(state->filterRecord);
     if (p == nullptr) return;
-    if (p->DynamicRange && !state->keyRangeScanned && state->sourceImage != nullptr && !state->captureIncomplete) {
-        // The capture measured the extremes as it copied the image.
+    const int32_t green = p->ScreenColor != 0 ? 1 : 0;
+    if (p->DynamicRange && (!state->keyRangeScanned || state->keyRangeGreen != green) &&
+        state->sourceImage != nullptr && !state->captureIncomplete) {
+        // The capture measured the extremes of both screens' keys as it
+        // copied the image; the dialog may change the screen after.
         const CaptureStatistics& c = state->captured;
-        state->keyRange = p->ScreenColor != 0 ? KeyRangeOf(c.leastGreenKey, c.mostGreenKey)
-                                              : KeyRangeOf(c.leastBlueKey, c.mostBlueKey);
+        state->keyRange = green ? KeyRangeOf(c.leastGreenKey, c.mostGreenKey) : KeyRangeOf(c.leastBlueKey, c.mostBlueKey);
+        state->keyRangeGreen = green;
         state->keyRangeScanned = 1;
     }
     const KeyRange range = state->keyRangeScanned ? state->keyRange : kNoKeyRange;

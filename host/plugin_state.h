@@ -49,9 +49,11 @@ struct PluginState {
     int32_t contentRight;
     int32_t contentBottom;
     // The level table for the current settings, and the key range it was
-    // stretched over (measured once per run).
+    // stretched over (taken once per run from the capture, and again when
+    // the screen changes), with the screen it was taken for (1 green).
     int32_t matteTable[256];
     KeyRange keyRange;
+    int32_t keyRangeGreen;
     // The background method's picture: the clipboard's packed bitmap, copied
     // once for the run (null when none was read).
     uint8_t* backgroundPicture;

@@ -44,11 +44,17 @@ void DrawPickOutline(DeviceContext context) {
     platform::SetXorLines(context, previousMode);
 }
 
+// The mouse's point in a mouse message: signed 16-bit client coordinates,
+// negative left of or above the client area (where a captured mouse goes on
+// reporting).
+int32_t PointX(intptr_t second) { return int16_t(uint16_t(second)); }
+int32_t PointY(intptr_t second) { return int16_t(uint16_t(second >> 16)); }
+
 // The mouse's point, clamped to the picture.
 void ClampedPoint(intptr_t second, int32_t* x, int32_t* y) {
     const PixelRect& image = g_pane.image;
-    *x = std::clamp(int32_t(uint16_t(second)), image.left, std::max(image.left, image.right - 1));
-    *y = std::clamp(int32_t(uint16_t(second >> 16)), image.top, std::max(image.top, image.bottom - 1));
+    *x = std::clamp(PointX(second), image.left, std::max(image.left, image.right - 1));
+    *y = std::clamp(PointY(second), image.top, std::max(image.top, image.bottom - 1));
 }
 
 // A row (y0 == y1) or a column of pixels from (x0, y0) to (x1, y1), both
@@ -135,7 +141,7 @@ void PaintPreviewPane(PluginState* state, WindowHandle dialog) {
 }
 
 void PaneMouseDown(WindowHandle dialog, uintptr_t, intptr_t second, PluginState* state) {
-    const int32_t x = uint16_t(second), y = uint16_t(second >> 16);
+    const int32_t x = PointX(second), y = PointY(second);
     const PixelRect& pr = PreviewRect();
     if (x < pr.left || x >= pr.right || y < pr.top || y >= pr.bottom) return;
     const ParameterRecord& p = Record(state);
@@ -167,7 +173,7 @@ void PaneMouseMove(WindowHandle dialog, uintptr_t, intptr_t second, PluginState*
         if (!PickEmpty()) DrawPickOutline(context);
         platform::ReleaseDrawingContext(dialog, context);
     } else if (state->panning) {
-        const int32_t x = uint16_t(second), y = uint16_t(second >> 16);
+        const int32_t x = PointX(second), y = PointY(second);
         const ZoomFactors z = ZoomFactorsOf(Record(state).PreviewZoom);
         // The picture follows the mouse.
         state->previewCenterX = g_pane.panStartCenterX - MulDiv(x - g_pane.anchorX, z.n, z.m);

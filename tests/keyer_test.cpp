@@ -40,7 +40,8 @@ struct OutputCase {
 // Every method by number (MatteBlur, MatteChoke and Gamma through --set) on a
 // green screen, detected; a method name, a settings file (a blue screen) and
 // a region; --screen over the detection, a clamped --set and the settings
-// saved; a newer settings file, reported and read; a JPEG, read opaque.
+// saved; a newer settings file, reported and read; a JPEG, read opaque; the
+// preview of a screen the settings name, and its settings saved.
 std::vector<OutputCase> OutputCases() {
     std::vector<OutputCase> cases;
     for (int m = 0; m < 6; ++m)
@@ -64,6 +65,11 @@ std::vector<OutputCase> OutputCases() {
                      "ScreenColor=1 OutputMethod=3", 0, 0, 0, 0, "newer version of Tavrisk.  Only those"});
     cases.push_back({"jpeg", "key DIR/shot.jpg --method foreground", "shot.jpg", "shot-keyed.png",
                      "ScreenColor=1 OutputMethod=1"});
+    cases.push_back({"previewNamedScreen", "preview DIR/green.png -o DIR/out.png --method foreground --set ScreenColor=0",
+                     "green.png", "out.png", "ScreenColor=0 OutputMethod=1"});
+    cases.push_back({"previewSavedSettings",
+                     "preview DIR/green.png -o DIR/out.png --method matte --set Gamma=30 --save-settings DIR/saved.tvk",
+                     "green.png", "out.png", "ScreenColor=1 OutputMethod=3 Gamma=30"});
     return cases;
 }
 
@@ -95,8 +101,11 @@ TEST_P(KeyerOutputTest, IsTheReferenceImageOfTheSettingsApplied) {
     const Image input = Read(folder.Path(c.input));
     for (size_t i = 3; i < input.rgba.size(); i += 4) ASSERT_TRUE(input.hadAlpha || input.rgba[i] == 255);
     const int width = c.width != 0 ? c.width : input.width, height = c.width != 0 ? c.height : input.height;
-    EXPECT_EQ(Read(folder.Path(c.output)).rgba,
-              Expected(input, settings, c.left, c.top, width, height, &background).rgba);
+    Image expected = Expected(input, settings, c.left, c.top, width, height, &background);
+    // The preview pane shows the whole of these images at 1 : 1, opaque.
+    if (c.arguments.rfind("preview", 0) == 0)
+        for (size_t i = 3; i < expected.rgba.size(); i += 4) expected.rgba[i] = 255;
+    EXPECT_EQ(Read(folder.Path(c.output)).rgba, expected.rgba);
     if (c.arguments.find("--save-settings") == std::string::npos) return;
     ParameterRecord saved = DefaultSettings();
     bool newer = true;

@@ -83,7 +83,8 @@ std::vector<int32_t> Plain(int fb, int fw, int gamma, bool dynamic, KeyRange ran
 
 // Until the whole area is captured (no image yet, or a tile the host failed
 // to give) the table is stretched over no key range; then the range comes
-// from the capture, once a run, even when dynamic range is turned off and on.
+// from the capture, once a run, even when dynamic range is turned off and on,
+// and again for the other screen when the screen changes.
 TEST_F(MatteRunTest, TheKeyRangeIsTakenOnceFromTheWholeCapture) {
     // Raw matte values 200 and 60 on a green screen: (60, 115, 60) and (0, 195, 0).
     std::vector<uint8_t>& rgb = scene_.rgb;
@@ -104,6 +105,13 @@ TEST_F(MatteRunTest, TheKeyRangeIsTakenOnceFromTheWholeCapture) {
     state_.captureIncomplete = 0;
     BuildMatteTable(&state_);
     EXPECT_EQ(state_.keyRangeScanned, 1);
+    EXPECT_EQ(Table(), Plain(0, 0, 0, true, {60, 200}));
+    // No pixel has more blue than red and green: every blue key is below 0.
+    parameters().ScreenColor = 0;
+    BuildMatteTable(&state_);
+    EXPECT_EQ(Table(), Plain(0, 0, 0, true, {255, 255}));
+    parameters().ScreenColor = 1;
+    BuildMatteTable(&state_);
     EXPECT_EQ(Table(), Plain(0, 0, 0, true, {60, 200}));
 
     std::fill(rgb.begin(), rgb.end(), uint8_t(128));  // would give 255..255

@@ -179,6 +179,23 @@ TEST_F(DialogTest, AClickAtTheFitZoomPansNothingOneStepInDoes) {
     });
 }
 
+// Captured, the mouse reports points left of the client area as negative
+// coordinates: the picture goes on following it there.
+TEST_F(DialogTest, APanFollowsTheMousePastTheClientAreasEdge) {
+    UseImage(1000, 100, [](int, int) { return kBlue; });
+    Run([&](WindowHandle d, PluginState* state) {
+        for (int i = 0; i < 12; ++i) platform::ClickButton(d, IDC_ZOOM_IN);
+        ASSERT_EQ(platform::ControlText(d, IDC_ZOOM_LABEL), "1 : 1");
+        const platform::PixelRect f = platform::ControlRect(d, IDC_PREVIEW);
+        const int x = (f.left + f.right) / 2, y = (f.top + f.bottom) / 2;
+        platform::MouseDown(d, x, y);
+        const int start = state->previewCenterX;
+        platform::MouseMove(d, -20, y);
+        EXPECT_EQ(state->previewCenterX, start + x + 20);
+        platform::MouseUp(d, -20, y);
+    });
+}
+
 struct PickCase {
     const char* name;
     int button;

@@ -12,7 +12,7 @@ cd "$(dirname "$0")/.."
 seconds=${1:-30}
 werror=${TAVRISK_WERROR:-ON}
 jobs=${TAVRISK_JOBS:-2}
-targets=(settings_file registry_store clipboard_picture entry_run image_reader)
+targets=(settings_file registry_store clipboard_picture entry_run image_reader raw_stream preview_arguments)
 
 echo "== build fuzz"
 cmake --preset fuzz -DTAVRISK_WERROR="$werror" >/dev/null
