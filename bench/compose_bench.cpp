@@ -9,10 +9,10 @@
 #include <vector>
 
 #include "bench/bench_scene.h"
-#include "host/allocator.h"
-#include "host/capture.h"
-#include "host/parameters.h"
-#include "host/plugin_state.h"
+#include "runtime/allocator.h"
+#include "runtime/capture.h"
+#include "runtime/parameters.h"
+#include "runtime/plugin_state.h"
 #include "output/compose.h"
 #include "platform/posix/in_process_clipboard.h"
 

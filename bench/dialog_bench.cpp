@@ -10,13 +10,13 @@
 #include <vector>
 
 #include "bench/bench_scene.h"
-#include "host/allocator.h"
-#include "host/matte_run.h"
-#include "host/plugin_state.h"
+#include "runtime/allocator.h"
+#include "runtime/matte_run.h"
+#include "runtime/plugin_state.h"
 #include "output/preview.h"
 #include "platform/posix/dialog_driver.h"
 #include "resources/dialog_template.h"
-#include "tools/inprocess_host/inprocess_host.h"
+#include "hosts/inprocess/inprocess_host.h"
 
 namespace tav {
 namespace {

@@ -7,9 +7,9 @@
 #include <vector>
 
 #include "bench/bench_scene.h"
-#include "host/host_interface.h"
-#include "host/parameters.h"
-#include "tools/inprocess_host/inprocess_host.h"
+#include "interface/host_interface.h"
+#include "runtime/parameters.h"
+#include "hosts/inprocess/inprocess_host.h"
 
 namespace tav {
 namespace {

@@ -8,7 +8,7 @@ cd "$(dirname "$0")/.."
 build=${1:-build/native}
 [ -d "$build" ] || cmake --preset native >/dev/null
 cmake --build "$build" --target tavrisk samplegen >/dev/null
-keyer=$build/tools/tavrisk
+keyer=$build/keyer/tavrisk
 samplegen=$build/tools/samplegen
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT

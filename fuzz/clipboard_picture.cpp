@@ -19,11 +19,11 @@
 #include <vector>
 
 #include "fuzz/fuzz_support.h"
-#include "host/allocator.h"
-#include "host/parameters.h"
-#include "host/plugin_state.h"
+#include "runtime/allocator.h"
+#include "runtime/parameters.h"
+#include "runtime/plugin_state.h"
 #include "output/compose.h"
-#include "output/dib.h"
+#include "runtime/clipboard_picture.h"
 #include "platform/clipboard.h"
 #include "platform/posix/in_process_clipboard.h"
 

@@ -24,13 +24,13 @@
 #include <vector>
 
 #include "fuzz/fuzz_support.h"
-#include "host/allocator.h"
-#include "host/host_interface.h"
-#include "host/parameters.h"
-#include "output/dib.h"
+#include "runtime/allocator.h"
+#include "interface/host_interface.h"
+#include "runtime/parameters.h"
+#include "runtime/clipboard_picture.h"
 #include "platform/clipboard.h"
 #include "platform/posix/in_process_clipboard.h"
-#include "tools/inprocess_host/inprocess_host.h"
+#include "hosts/inprocess/inprocess_host.h"
 
 namespace {
 

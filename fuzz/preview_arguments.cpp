@@ -38,18 +38,18 @@
 #include <vector>
 
 #include "fuzz/command_support.h"
-#include "host/allocator.h"
-#include "host/parameters.h"
+#include "runtime/allocator.h"
+#include "runtime/parameters.h"
 #include "platform/ini_file.h"
 #include "platform/names.h"
 #include "platform/posix/in_process_clipboard.h"
-#include "tools/cli/image_io.h"
-#include "tools/cli/job.h"
-#include "tools/cli/options.h"
-#include "tools/cli/plan.h"
-#include "tools/cli/preview.h"
-#include "tools/cli/settings.h"
-#include "tools/inprocess_host/inprocess_host.h"
+#include "keyer/image_io.h"
+#include "keyer/job.h"
+#include "keyer/options.h"
+#include "keyer/plan.h"
+#include "keyer/preview.h"
+#include "keyer/settings.h"
+#include "hosts/inprocess/inprocess_host.h"
 #include "ui/settings_file.h"
 
 namespace {

@@ -30,18 +30,18 @@
 #include <vector>
 
 #include "fuzz/command_support.h"
-#include "host/allocator.h"
-#include "host/capture.h"
-#include "host/host_interface.h"
-#include "host/parameters.h"
+#include "runtime/allocator.h"
+#include "runtime/capture.h"
+#include "interface/host_interface.h"
+#include "runtime/parameters.h"
 #include "platform/posix/in_process_clipboard.h"
-#include "tools/cli/image_io.h"
-#include "tools/cli/job.h"
-#include "tools/cli/options.h"
-#include "tools/cli/plan.h"
-#include "tools/cli/raw_stream.h"
-#include "tools/cli/settings.h"
-#include "tools/inprocess_host/inprocess_host.h"
+#include "keyer/image_io.h"
+#include "keyer/job.h"
+#include "keyer/options.h"
+#include "keyer/plan.h"
+#include "keyer/raw_stream.h"
+#include "keyer/settings.h"
+#include "hosts/inprocess/inprocess_host.h"
 
 namespace {
 

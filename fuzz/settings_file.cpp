@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "fuzz/fuzz_support.h"
-#include "host/parameters.h"
+#include "runtime/parameters.h"
 #include "platform/ini_file.h"
 #include "platform/names.h"
 #include "ui/settings_file.h"

@@ -2,10 +2,10 @@
 
 #include <cstring>
 
-#include "host/allocator.h"
-#include "host/parameters.h"
-#include "host/plugin_state.h"
-#include "output/dib.h"
+#include "runtime/allocator.h"
+#include "runtime/parameters.h"
+#include "runtime/plugin_state.h"
+#include "runtime/clipboard_picture.h"
 #include "platform/memory.h"
 
 namespace tav {

@@ -6,11 +6,11 @@
 #include <optional>
 
 #include "engine/keying.h"
-#include "host/allocator.h"
-#include "host/matte_run.h"
-#include "host/parameters.h"
-#include "host/plugin_state.h"
-#include "output/dib.h"
+#include "runtime/allocator.h"
+#include "runtime/matte_run.h"
+#include "runtime/parameters.h"
+#include "runtime/plugin_state.h"
+#include "runtime/clipboard_picture.h"
 #include "output/preview_matte.h"
 #include "platform/clipboard.h"
 #include "platform/memory.h"

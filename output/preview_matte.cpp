@@ -5,7 +5,7 @@
 
 #include "engine/blur.h"
 #include "engine/choke.h"
-#include "host/allocator.h"
+#include "runtime/allocator.h"
 
 namespace tav {
 namespace {

@@ -5,9 +5,9 @@
 #include <cstring>
 #include <initializer_list>
 
-#include "host/allocator.h"
-#include "host/parameters.h"
-#include "host/plugin_state.h"
+#include "runtime/allocator.h"
+#include "runtime/parameters.h"
+#include "runtime/plugin_state.h"
 #include "platform/check.h"
 #include "platform/library.h"
 #include "platform/module.h"

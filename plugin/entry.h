@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "host/host_interface.h"
+#include "interface/host_interface.h"
 #include "platform/message_box.h"
 
 namespace tav {

@@ -4,11 +4,11 @@
 // tile.
 #include "plugin/run.h"
 
-#include "host/allocator.h"
-#include "host/capture.h"
-#include "host/matte_run.h"
-#include "host/parameters.h"
-#include "host/plugin_state.h"
+#include "runtime/allocator.h"
+#include "runtime/capture.h"
+#include "runtime/matte_run.h"
+#include "runtime/parameters.h"
+#include "runtime/plugin_state.h"
 #include "output/compose.h"
 #include "platform/debugger.h"
 #include "plugin/entry.h"

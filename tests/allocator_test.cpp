@@ -1,4 +1,4 @@
-// Large working buffers (host/allocator): where the threshold puts a block,
+// Large working buffers (runtime/allocator): where the threshold puts a block,
 // the file-backed slots and their files.
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "host/allocator.h"
+#include "runtime/allocator.h"
 
 namespace tav {
 namespace {

@@ -1,4 +1,4 @@
-// Reading the host's image (host/capture): the tiles read, the packed copy of
+// Reading the host's image (runtime/capture): the tiles read, the packed copy of
 // the selection, its content bounds and the screen colour it shows.
 #include <gtest/gtest.h>
 
@@ -6,8 +6,8 @@
 #include <utility>
 #include <vector>
 
-#include "host/capture.h"
-#include "host/plugin_state.h"
+#include "runtime/capture.h"
+#include "runtime/plugin_state.h"
 #include "tests/support.h"
 
 namespace tav {

@@ -12,12 +12,12 @@
 #include <utility>
 #include <vector>
 
-#include "host/allocator.h"
-#include "host/capture.h"
-#include "host/parameters.h"
-#include "host/plugin_state.h"
+#include "runtime/allocator.h"
+#include "runtime/capture.h"
+#include "runtime/parameters.h"
+#include "runtime/plugin_state.h"
 #include "output/compose.h"
-#include "output/dib.h"
+#include "runtime/clipboard_picture.h"
 #include "platform/clipboard.h"
 #include "platform/posix/in_process_clipboard.h"
 #include "tests/support.h"

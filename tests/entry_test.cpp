@@ -6,10 +6,10 @@
 #include <string>
 #include <utility>
 
-#include "host/allocator.h"
+#include "runtime/allocator.h"
 #include "plugin/entry.h"
-#include "host/parameters.h"
-#include "host/plugin_state.h"
+#include "runtime/parameters.h"
+#include "runtime/plugin_state.h"
 #include "platform/module.h"
 #include "resources/strings.h"
 #include "tests/support.h"

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "tests/keyer_support.h"
-#include "tools/cli/image_io.h"
+#include "keyer/image_io.h"
 
 namespace tav {
 namespace {

@@ -6,7 +6,7 @@
 #include <functional>
 
 #include "tests/support.h"
-#include "tools/inprocess_host/inprocess_host.h"
+#include "hosts/inprocess/inprocess_host.h"
 
 namespace tav::inprocess {
 namespace {

@@ -18,7 +18,7 @@
 #include <utility>
 #include <vector>
 
-#include "host/parameters.h"
+#include "runtime/parameters.h"
 #include "tests/keyer_support.h"
 #include "ui/settings_file.h"
 

@@ -12,7 +12,7 @@
 
 #include <jpeglib.h>
 
-#include "host/matte_run.h"
+#include "runtime/matte_run.h"
 #include "tests/reference.h"
 
 namespace tav::test {

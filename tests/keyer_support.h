@@ -4,9 +4,9 @@
 
 #include <string>
 
-#include "host/parameters.h"
+#include "runtime/parameters.h"
 #include "tests/support.h"
-#include "tools/cli/image_io.h"
+#include "keyer/image_io.h"
 
 namespace tav::test {
 

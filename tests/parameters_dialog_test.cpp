@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "host/matte_run.h"
-#include "host/plugin_state.h"
+#include "runtime/matte_run.h"
+#include "runtime/plugin_state.h"
 #include "platform/posix/dialog_driver.h"
 #include "platform/posix/in_process_clipboard.h"
 #include "platform/registry.h"

@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "host/allocator.h"
-#include "host/capture.h"
-#include "host/plugin_state.h"
+#include "runtime/allocator.h"
+#include "runtime/capture.h"
+#include "runtime/plugin_state.h"
 #include "platform/file_mapping.h"
 #include "tests/support.h"
 

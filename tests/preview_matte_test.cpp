@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "host/allocator.h"
+#include "runtime/allocator.h"
 #include "output/preview_matte.h"
 #include "tests/engine_helpers.h"
 #include "tests/reference.h"

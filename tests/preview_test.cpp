@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "host/capture.h"
-#include "host/matte_run.h"
-#include "host/plugin_state.h"
+#include "runtime/capture.h"
+#include "runtime/matte_run.h"
+#include "runtime/plugin_state.h"
 #include "output/preview.h"
 #include "platform/posix/in_process_clipboard.h"
 #include "tests/reference.h"

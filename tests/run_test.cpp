@@ -6,9 +6,9 @@
 #include <utility>
 #include <vector>
 
-#include "host/allocator.h"
-#include "host/parameters.h"
-#include "host/plugin_state.h"
+#include "runtime/allocator.h"
+#include "runtime/parameters.h"
+#include "runtime/plugin_state.h"
 #include "platform/posix/dialog_driver.h"
 #include "tests/keyer_support.h"
 #include "ui/registry.h"

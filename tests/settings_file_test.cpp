@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "host/allocator.h"
-#include "host/parameters.h"
-#include "host/plugin_state.h"
+#include "runtime/allocator.h"
+#include "runtime/parameters.h"
+#include "runtime/plugin_state.h"
 #include "platform/file_dialog.h"
 #include "platform/ini_file.h"
 #include "platform/paths.h"

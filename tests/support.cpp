@@ -8,8 +8,8 @@
 #include <sstream>
 
 #include "engine/keying.h"
-#include "host/allocator.h"
-#include "host/parameters.h"
+#include "runtime/allocator.h"
+#include "runtime/parameters.h"
 #include "platform/registry.h"
 #include "ui/registry.h"
 

@@ -8,11 +8,11 @@
 #include <string>
 #include <vector>
 
-#include "host/plugin_state.h"
-#include "output/dib.h"
+#include "runtime/plugin_state.h"
+#include "runtime/clipboard_picture.h"
 #include "platform/message_box.h"
 #include "tests/doubles/user_services.h"
-#include "tools/inprocess_host/inprocess_host.h"
+#include "hosts/inprocess/inprocess_host.h"
 
 namespace tav::test {
 

@@ -7,9 +7,9 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "host/host_interface.h"
-#include "tools/inprocess_host/pe_file.h"
-#include "tools/inprocess_host/pipl.h"
+#include "interface/host_interface.h"
+#include "hosts/inprocess/pe_file.h"
+#include "hosts/inprocess/pipl.h"
 
 namespace tav::inprocess {
 namespace {

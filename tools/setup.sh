@@ -11,5 +11,5 @@ bash "$source_dir/.ci/install" native
   cmake --preset keyer -DTAVRISK_WERROR="${TAVRISK_WERROR:-OFF}" >/dev/null
   cmake --build --preset keyer -j "${TAVRISK_JOBS:-$(nproc)}"
 )
-"$source_dir/build/keyer/tools/tavrisk" key "$source_dir/samples/greenscreen.png" -o greenscreen-keyed.png
+"$source_dir/build/keyer/keyer/tavrisk" key "$source_dir/samples/greenscreen.png" -o greenscreen-keyed.png
 echo "keyed: greenscreen-keyed.png"

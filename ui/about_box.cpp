@@ -1,7 +1,7 @@
 #include "ui/about_box.h"
 
-#include "host/host_interface.h"
-#include "host/plugin_state.h"
+#include "interface/host_interface.h"
+#include "runtime/plugin_state.h"
 #include "platform/module.h"
 #include "resources/strings.h"
 

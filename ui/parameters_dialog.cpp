@@ -3,13 +3,13 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "host/capture.h"
-#include "host/matte_run.h"
-#include "host/parameters.h"
-#include "host/plugin_state.h"
+#include "runtime/capture.h"
+#include "runtime/matte_run.h"
+#include "runtime/parameters.h"
+#include "runtime/plugin_state.h"
 #include "output/compose.h"
 #include "output/preview.h"
-#include "output/preview_pane.h"
+#include "ui/preview_pane.h"
 #include "platform/module.h"
 #include "resources/dialog_template.h"
 #include "resources/strings.h"

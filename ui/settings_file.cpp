@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "host/plugin_state.h"
+#include "runtime/plugin_state.h"
 #include "platform/file_dialog.h"
 #include "platform/paths.h"
 #include "platform/ini_file.h"

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "host/parameters.h"
+#include "runtime/parameters.h"
 #include "platform/message_box.h"
 
 namespace tav {

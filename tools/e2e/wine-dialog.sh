@@ -19,7 +19,7 @@ run() { "$here/../winhost/run-under-wine.sh" "$wine" "$windows/tools/winhost.exe
 run --dialog "$work/scene.rgba" 720 600 "$work/wine.rgba" "$work/settings.txt" "$work/shot.ppm"
 set --
 while IFS= read -r setting; do set -- "$@" --set "$setting"; done <"$work/settings.txt"
-"$native/tools/tavrisk" key "$work/scene.png" -o "$work/native.png" --quiet "$@"
+"$native/keyer/tavrisk" key "$work/scene.png" -o "$work/native.png" --quiet "$@"
 "$native/tools/samplegen" --to-raw "$work/native.png" "$work/native.rgba"
 if ! cmp "$work/native.rgba" "$work/wine.rgba"; then
   echo "the dialog's run under Wine and the Linux keyer differ for: $*" >&2

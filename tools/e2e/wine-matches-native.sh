@@ -14,7 +14,7 @@ settings="ScreenColor=1 MatteBlur=6 MatteChoke=-2 Gamma=40 Protection=20 Restore
 "$native/tools/samplegen" --raw "$work/scene.rgba" 720 600
 set --
 for s in $settings; do set -- "$@" --set "$s"; done
-"$native/tools/tavrisk" key "$work/scene.png" -o "$work/native.png" --quiet "$@"
+"$native/keyer/tavrisk" key "$work/scene.png" -o "$work/native.png" --quiet "$@"
 "$native/tools/samplegen" --to-raw "$work/native.png" "$work/native.rgba"
 
 # shellcheck disable=SC2086

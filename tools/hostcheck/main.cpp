@@ -8,8 +8,8 @@
 #include <cstdio>
 #include <string>
 
-#include "host/host_interface.h"
-#include "tools/inprocess_host/inprocess_host.h"
+#include "interface/host_interface.h"
+#include "hosts/inprocess/inprocess_host.h"
 
 using namespace tav;
 

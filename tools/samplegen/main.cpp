@@ -17,7 +17,7 @@
 #include <fstream>
 #include <string>
 
-#include "tools/cli/image_io.h"
+#include "keyer/image_io.h"
 
 namespace {
 

@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "host/parameters.h"
+#include "runtime/parameters.h"
 #include "resources/dialog_template.h"
-#include "tools/inprocess_host/inprocess_host.h"
+#include "hosts/inprocess/inprocess_host.h"
 
 namespace tav::winhost {
 namespace {

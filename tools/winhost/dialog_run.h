@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "tools/inprocess_host/inprocess_host.h"
+#include "hosts/inprocess/inprocess_host.h"
 
 namespace tav::winhost {
 

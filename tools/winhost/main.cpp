@@ -24,10 +24,10 @@
 #include <string>
 #include <vector>
 
-#include "host/parameters.h"
-#include "tools/inprocess_host/pipl.h"
+#include "runtime/parameters.h"
+#include "hosts/inprocess/pipl.h"
 #include "ui/settings_file.h"
-#include "tools/inprocess_host/inprocess_host.h"
+#include "hosts/inprocess/inprocess_host.h"
 #include "tools/winhost/dialog_run.h"
 
 using namespace tav;

@@ -1,0 +1,276 @@
+#include "runtime/capture.h"
+
+#include <algorithm>
+#include <bit>
+#include <climits>
+#include <cstdint>
+#include <cstring>
+
+#include "runtime/allocator.h"
+#include "runtime/plugin_state.h"
+
+namespace tav {
+namespace {
+
+int16_t Lower(int value, int16_t limit) { return int16_t(value > limit ? limit : value); }
+
+void ReleaseBuffer(uint8_t*& buffer) {
+    FreeLargeBuffer(buffer);
+    buffer = nullptr;
+}
+
+bool AllocateWorkingBuffers(PluginState* state) {
+    if (state->imageBytes < 0 || state->matteBytes < 0) return false;
+    auto alloc = [](int64_t size) { return static_cast<uint8_t*>(AllocLargeBuffer(uint64_t(size))); };
+    state->sourceImage = alloc(state->imageBytes);
+    if (state->sourceImage == nullptr) return false;
+    state->foregroundImage = alloc(state->imageBytes);
+    if (state->foregroundImage == nullptr) {
+        ReleaseBuffer(state->sourceImage);
+        return false;
+    }
+    state->rawMatte = alloc(state->matteBytes);
+    if (state->rawMatte == nullptr) {
+        ReleaseBuffer(state->sourceImage);
+        ReleaseBuffer(state->foregroundImage);
+        return false;
+    }
+    state->finalMatte = alloc(state->matteBytes);
+    if (state->finalMatte == nullptr) {
+        ReleaseBuffer(state->rawMatte);
+        ReleaseBuffer(state->sourceImage);
+        ReleaseBuffer(state->foregroundImage);
+        return false;
+    }
+    return true;
+}
+
+void CopyTile(PluginState* state) {
+    const FilterRecord* record = state->filterRecord;
+    const Rect& in = record->inRect;
+    const Rect& area = record->filterRect;
+    const int planes = record->planes;
+    const auto* rowStart = static_cast<const uint8_t*>(record->inData);
+    const int64_t width = state->width;
+    for (int y = in.top; y < in.bottom; ++y, rowStart += record->inRowBytes) {
+        const uint8_t* from = rowStart;
+        uint8_t* to = state->sourceImage + 3 * ((y - area.top) * width + (in.left - area.left));
+        int x = in.left;
+        if (planes == 4) {
+            // Four bytes at a time; the fourth lands where the next pixel's
+            // red goes and is overwritten by it. The last pixel copies three.
+            for (; x < in.right - 1; ++x, from += 4, to += 3) std::memcpy(to, from, 4);
+        }
+        for (; x < in.right; ++x, from += planes, to += 3) {
+            to[0] = from[0];
+            to[1] = from[1];
+            to[2] = from[2];
+        }
+    }
+}
+
+// The statistics of one row of pixels, `stride` bytes apart. With four bytes
+// a pixel each is read as one little-endian word, which lets the compiler
+// vectorise the loop; other layouts read bytes.
+template <bool fourPlanes>
+void GatherRow(const uint8_t* p, int columns, int stride, uint64_t& green, uint64_t& blue, int32_t (&keys)[4]) {
+    uint32_t rowGreen = 0, rowBlue = 0;
+    int32_t leastGreen = keys[0], mostGreen = keys[1], leastBlue = keys[2], mostBlue = keys[3];
+    for (int x = 0; x < columns; ++x) {
+        int32_t r, g, b;
+        if constexpr (fourPlanes) {
+            static_assert(std::endian::native == std::endian::little);
+            uint32_t word;
+            std::memcpy(&word, p + 4 * x, 4);
+            r = int32_t(word & 255), g = int32_t((word >> 8) & 255), b = int32_t((word >> 16) & 255);
+        } else {
+            const uint8_t* pixel = p + int64_t(stride) * x;
+            r = pixel[0], g = pixel[1], b = pixel[2];
+        }
+        rowGreen += uint32_t(g);
+        rowBlue += uint32_t(b);
+        const int32_t greenKey = 2 * g - b - r, blueKey = 2 * b - g - r;
+        leastGreen = std::min(leastGreen, greenKey);
+        mostGreen = std::max(mostGreen, greenKey);
+        leastBlue = std::min(leastBlue, blueKey);
+        mostBlue = std::max(mostBlue, blueKey);
+    }
+    green += rowGreen;
+    blue += rowBlue;
+    keys[0] = leastGreen, keys[1] = mostGreen, keys[2] = leastBlue, keys[3] = mostBlue;
+}
+
+// Adds the tile just copied to the capture's statistics, reading the host's
+// tile while it is still in the cache.
+void GatherTileStatistics(PluginState* state) {
+    const FilterRecord* record = state->filterRecord;
+    const Rect& in = record->inRect;
+    CaptureStatistics& s = state->captured;
+    const int columns = in.right - in.left;
+    uint64_t green = 0, blue = 0;
+    int32_t keys[4] = {s.leastGreenKey, s.mostGreenKey, s.leastBlueKey, s.mostBlueKey};
+    const auto* row = static_cast<const uint8_t*>(record->inData);
+    for (int y = in.top; y < in.bottom; ++y, row += record->inRowBytes) {
+        if (record->planes == 4) GatherRow<true>(row, columns, 4, green, blue, keys);
+        else GatherRow<false>(row, columns, record->planes, green, blue, keys);
+    }
+    s.greenSum += green;
+    s.blueSum += blue;
+    s.leastGreenKey = keys[0], s.mostGreenKey = keys[1];
+    s.leastBlueKey = keys[2], s.mostBlueKey = keys[3];
+}
+
+}  // namespace
+
+void FirstTile(PluginState* state) {
+    FilterRecord* record = state->filterRecord;
+    const Rect& area = record->filterRect;
+    Rect& in = record->inRect;
+    in.top = area.top;
+    in.left = area.left;
+    in.bottom = Lower(area.top + kTileSize, area.bottom);
+    in.right = Lower(area.left + kTileSize, area.right);
+    record->inLoPlane = 0;
+    record->inHiPlane = int16_t(record->planes - 1);
+    record->outRect = in;
+    record->outLoPlane = record->inLoPlane;
+    record->outHiPlane = record->inHiPlane;
+    record->inputRate = kFixedOne;
+    record->maskRate = kFixedOne;
+}
+
+bool NextTile(PluginState* state) {
+    FilterRecord* record = state->filterRecord;
+    const Rect& area = record->filterRect;
+    Rect& in = record->inRect;
+    // In 32 bits: near the end of the 16-bit range, one more tile step would
+    // wrap to a negative coordinate. Every value stored back lies inside the
+    // area, so it fits.
+    int32_t left = int32_t(in.left) + kTileSize;
+    int32_t top = in.top;
+    if (left >= area.right) {
+        left = area.left;
+        top += kTileSize;
+    }
+    in.left = int16_t(left);
+    in.right = Lower(left + kTileSize, area.right);
+    if (top >= area.bottom) {
+        // The walk is over: inRect lies below the area (held at the largest
+        // coordinate when the next row would not fit), outRect is unchanged.
+        in.top = Lower(top, INT16_MAX);
+        in.bottom = Lower(top + kTileSize, INT16_MAX);
+        return false;
+    }
+    in.top = int16_t(top);
+    in.bottom = Lower(top + kTileSize, area.bottom);
+    record->outRect = in;
+    return true;
+}
+
+bool CaptureImage(PluginState* state) {
+    if (state->sourceImage != nullptr && !state->captureIncomplete) return true;
+    if (state->sourceImage == nullptr) {
+        if (!AllocateWorkingBuffers(state)) return false;
+        PrefaultLargeBuffer(state->sourceImage);
+    }
+    FilterRecord* record = state->filterRecord;
+    state->captured = CaptureStatistics{0, 0, INT32_MAX, INT32_MIN, INT32_MAX, INT32_MIN};
+    if (state->width > 0 && state->height > 0) {
+        FirstTile(state);
+        do {
+            OSErr code = record->advanceState ? record->advanceState() : OSErr(filterBadParameters);
+            if (code != noErr) {
+                state->captureIncomplete = code;
+                return false;
+            }
+            CopyTile(state);
+            GatherTileStatistics(state);
+        } while (NextTile(state));
+    }
+    state->captureIncomplete = 0;
+    ComputeContentBounds(state);
+    return true;
+}
+
+void PrepareWorkingBuffers(int64_t imageBytes, int64_t matteBytes) {
+    const int64_t sizes[] = {imageBytes, imageBytes, matteBytes, matteBytes};
+    void* blocks[4] = {};
+    for (int i = 0; i < 4; ++i) {
+        if (sizes[i] <= 0) continue;
+        blocks[i] = AllocLargeBuffer(uint64_t(sizes[i]));
+        PrefaultLargeBuffer(blocks[i]);
+    }
+    for (void* block : blocks) FreeLargeBuffer(block);
+}
+
+void PrefaultWorkerBuffers(PluginState* state) {
+    PrefaultLargeBuffer(state->foregroundImage);
+    PrefaultLargeBuffer(state->rawMatte);
+    PrefaultLargeBuffer(state->finalMatte);
+}
+
+void ComputeContentBounds(PluginState* state) {
+    const Rect& area = state->filterRecord->filterRect;
+    const int64_t width = std::max(state->width, 0);
+    const int64_t height = std::max(state->height, 0);
+    auto white = [](const uint8_t* p) { return (p[0] & p[1] & p[2]) == 255; };
+    auto row = [&](int64_t y) { return state->sourceImage + 3 * y * width; };
+    auto rowHasContent = [&](int64_t y) {
+        const uint8_t* p = row(y);
+        for (int64_t x = 0; x < width; ++x, p += 3)
+            if (!white(p)) return true;
+        return false;
+    };
+
+    int64_t top = 0;
+    while (top < height && !rowHasContent(top)) ++top;
+    int64_t bottom = height;
+    while (bottom > top && !rowHasContent(bottom - 1)) --bottom;
+    // Rows outside top..bottom are white: the columns need only those rows.
+    int64_t left = width, right = left;
+    if (top < bottom) {
+        right = 0;
+        for (int64_t y = top; y < bottom; ++y) {
+            const uint8_t* p = row(y);
+            int64_t x = 0;
+            while (x < left && white(p + 3 * x)) ++x;
+            left = std::min(left, x);
+            int64_t last = width;
+            while (last > right && white(p + 3 * (last - 1))) --last;
+            right = std::max(right, last);
+        }
+    }
+
+    state->contentTop = int32_t(area.top + top);
+    state->contentBottom = int32_t(area.top + bottom);
+    state->contentLeft = int32_t(area.left + left);
+    state->contentRight = int32_t(area.left + right);
+}
+
+namespace {
+
+int ScreenColorOfSums(uint64_t greenSum, uint64_t blueSum) { return blueSum < greenSum ? 1 : 0; }
+
+}  // namespace
+
+int ScreenColorOf(const uint8_t* first, int columns, int rows, size_t rowBytes, int stride) {
+    // 64-bit sums: a large image overflows 32 bits and would decide by the
+    // wrapped remainders.
+    uint64_t greenSum = 0, blueSum = 0;
+    for (int y = 0; y < rows; ++y) {
+        const uint8_t* p = first + rowBytes * size_t(y);
+        for (int x = 0; x < columns; ++x, p += stride) {
+            greenSum += p[1];
+            blueSum += p[2];
+        }
+    }
+    return ScreenColorOfSums(greenSum, blueSum);
+}
+
+int DetectScreenColor(PluginState* state) {
+    if (!CaptureImage(state)) return 0;
+    // The capture added the bytes up as it copied them.
+    return ScreenColorOfSums(state->captured.greenSum, state->captured.blueSum);
+}
+
+}  // namespace tav
