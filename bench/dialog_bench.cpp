@@ -17,6 +17,7 @@
 #include "platform/posix/dialog_driver.h"
 #include "resources/dialog_template.h"
 #include "hosts/inprocess/inprocess_host.h"
+#include "runtime/parameters.h"
 
 namespace tav {
 namespace {

@@ -39,7 +39,7 @@
 
 #include "fuzz/command_support.h"
 #include "runtime/allocator.h"
-#include "runtime/parameters.h"
+#include "interface/parameter_record.h"
 #include "platform/ini_file.h"
 #include "platform/names.h"
 #include "platform/posix/in_process_clipboard.h"

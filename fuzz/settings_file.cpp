@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "fuzz/fuzz_support.h"
-#include "runtime/parameters.h"
+#include "interface/parameter_record.h"
 #include "platform/ini_file.h"
 #include "platform/names.h"
 #include "ui/settings_file.h"

@@ -12,6 +12,7 @@
 #include "platform/posix/in_process_clipboard.h"
 #include "keyer/report.h"
 #include "hosts/inprocess/inprocess_host.h"
+#include "runtime/parameters.h"
 
 namespace tav::cli {
 namespace {

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "runtime/parameters.h"
+#include "interface/parameter_record.h"
 #include "keyer/image_io.h"
 #include "keyer/options.h"
 #include "keyer/settings.h"

@@ -12,7 +12,7 @@
 
 #include "runtime/allocator.h"
 #include "runtime/capture.h"
-#include "runtime/parameters.h"
+#include "interface/parameter_record.h"
 #include "platform/file_mapping.h"
 #include "plugin/entry.h"
 #include "keyer/image_io.h"

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "runtime/parameters.h"
+#include "interface/parameter_record.h"
 
 namespace tav::cli {
 namespace {

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "runtime/parameters.h"
+#include "interface/parameter_record.h"
 #include "keyer/options.h"
 
 namespace tav::cli {

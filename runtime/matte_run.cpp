@@ -6,6 +6,7 @@
 
 #include "engine/matte_table.h"
 #include "engine/worker.h"
+#include "runtime/parameters.h"
 #include "runtime/plugin_state.h"
 
 namespace tav {

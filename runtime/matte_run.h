@@ -3,7 +3,7 @@
 #pragma once
 
 #include "engine/keying.h"
-#include "runtime/parameters.h"
+#include "interface/parameter_record.h"
 
 namespace tav {
 

@@ -10,15 +10,6 @@ ParameterRecord* GetParameters(const FilterRecord* record) {
     return static_cast<ParameterRecord*>(MacHandleData(record->parameters));
 }
 
-void SetParameterDefaults(ParameterRecord* parameters) {
-    parameters->ShowDialog = 1;
-    parameters->ScreenColor = 0;
-    parameters->OutputMethod = kOutputForegroundTransparency;
-    parameters->DynamicRange = 1;
-    parameters->BlueRemoval = 255;
-    parameters->PreviewZoom = 1;
-}
-
 void CreateDefaultParameters(PluginState* state) {
     FilterRecord* record = state->filterRecord;
     if (record->parameters == nullptr) {

@@ -1,57 +1,18 @@
-// The Parameter record: every setting of the filter, kept by the host in its
-// `parameters` handle between runs.
+// The Parameter record behind the host's `parameters` handle: reaching it,
+// and making it with its defaults.
 #pragma once
 
 #include <cstdint>
 
 #include "interface/host_interface.h"
+#include "interface/parameter_record.h"
 
 namespace tav {
 
 struct PluginState;
 
-enum OutputMethodValue : uint8_t {
-    kOutputForegroundTransparency = 0,
-    kOutputForeground = 1,
-    kOutputMatteTransparency = 2,
-    kOutputMatte = 3,
-    kOutputTransparency = 4,
-    kOutputBackground = 5,
-};
-constexpr int kOutputMethodCount = 6;
-
-constexpr int kSettingsPathSize = 256;
-
-// Field order is fixed; the record has no header.
-struct ParameterRecord {
-    uint16_t ShowDialog;
-    uint8_t ScreenColor;
-    uint8_t OutputMethod;
-    uint8_t DynamicRange;
-    int32_t CorrectionR;
-    int32_t CorrectionG;
-    int32_t CorrectionB;
-    uint8_t ForceBlack;
-    uint8_t ForceWhite;
-    uint8_t Gamma;
-    uint8_t MatteBlur;
-    int32_t MatteChoke;
-    uint8_t Protection;
-    uint8_t RestoreR;
-    uint8_t RestoreG;
-    uint8_t RestoreB;
-    uint8_t BlueRemoval;
-    uint8_t ShowMatte;
-    int8_t PreviewZoom;
-    int8_t FitZoom;
-    char SettingsPath[kSettingsPathSize];
-};
-
 // The record behind the host's `parameters` handle, or null.
 ParameterRecord* GetParameters(const FilterRecord* record);
-
-// Writes the defaults into a zero-filled record.
-void SetParameterDefaults(ParameterRecord* parameters);
 
 // The parameters selector: creates the record with its defaults when the host
 // has none (memFullErr in the state's result when it cannot) and arms the

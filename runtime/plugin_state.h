@@ -8,7 +8,7 @@
 #include "engine/matte_table.h"
 #include "engine/worker.h"
 #include "interface/host_interface.h"
-#include "runtime/parameters.h"
+#include "interface/parameter_record.h"
 
 namespace tav {
 

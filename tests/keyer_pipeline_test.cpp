@@ -18,7 +18,7 @@
 #include <utility>
 #include <vector>
 
-#include "runtime/parameters.h"
+#include "interface/parameter_record.h"
 #include "tests/keyer_support.h"
 #include "ui/settings_file.h"
 

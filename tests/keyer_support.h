@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "runtime/parameters.h"
+#include "interface/parameter_record.h"
 #include "tests/support.h"
 #include "keyer/image_io.h"
 

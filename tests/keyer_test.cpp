@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "runtime/parameters.h"
+#include "interface/parameter_record.h"
 #include "platform/ini_file.h"
 #include "tests/keyer_support.h"
 #include "ui/settings_file.h"

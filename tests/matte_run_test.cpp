@@ -9,7 +9,7 @@
 #include "engine/worker.h"
 #include "runtime/allocator.h"
 #include "runtime/matte_run.h"
-#include "runtime/parameters.h"
+#include "interface/parameter_record.h"
 #include "runtime/plugin_state.h"
 #include "tests/engine_helpers.h"
 #include "tests/reference.h"

@@ -20,6 +20,7 @@
 #include "tests/support.h"
 #include "ui/registry.h"
 #include "ui/settings_file.h"
+#include "runtime/parameters.h"
 
 namespace tav {
 namespace {

@@ -13,6 +13,7 @@
 #include "platform/registry.h"
 #include "resources/strings.h"
 #include "ui/registry.h"
+#include "runtime/parameters.h"
 
 namespace tav {
 namespace {

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "runtime/parameters.h"
+#include "interface/parameter_record.h"
 #include "platform/message_box.h"
 
 namespace tav {

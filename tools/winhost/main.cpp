@@ -24,7 +24,7 @@
 #include <string>
 #include <vector>
 
-#include "runtime/parameters.h"
+#include "interface/parameter_record.h"
 #include "hosts/inprocess/pipl.h"
 #include "ui/settings_file.h"
 #include "hosts/inprocess/inprocess_host.h"
