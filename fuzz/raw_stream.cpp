@@ -31,7 +31,7 @@
 
 #include "fuzz/command_support.h"
 #include "runtime/allocator.h"
-#include "runtime/capture.h"
+#include "engine/screen.h"
 #include "interface/host_interface.h"
 #include "runtime/parameters.h"
 #include "platform/posix/in_process_clipboard.h"

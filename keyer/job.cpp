@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "runtime/capture.h"
+#include "engine/screen.h"
 #include "interface/host_interface.h"
 #include "platform/file_mapping.h"
 #include "platform/posix/in_process_clipboard.h"

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "engine/screen.h"
 #include "runtime/allocator.h"
 #include "runtime/plugin_state.h"
 
@@ -245,26 +246,6 @@ void ComputeContentBounds(PluginState* state) {
     state->contentBottom = int32_t(area.top + bottom);
     state->contentLeft = int32_t(area.left + left);
     state->contentRight = int32_t(area.left + right);
-}
-
-namespace {
-
-int ScreenColorOfSums(uint64_t greenSum, uint64_t blueSum) { return blueSum < greenSum ? 1 : 0; }
-
-}  // namespace
-
-int ScreenColorOf(const uint8_t* first, int columns, int rows, size_t rowBytes, int stride) {
-    // 64-bit sums: a large image overflows 32 bits and would decide by the
-    // wrapped remainders.
-    uint64_t greenSum = 0, blueSum = 0;
-    for (int y = 0; y < rows; ++y) {
-        const uint8_t* p = first + rowBytes * size_t(y);
-        for (int x = 0; x < columns; ++x, p += stride) {
-            greenSum += p[1];
-            blueSum += p[2];
-        }
-    }
-    return ScreenColorOfSums(greenSum, blueSum);
 }
 
 int DetectScreenColor(PluginState* state) {

@@ -43,9 +43,4 @@ void ComputeContentBounds(PluginState* state);
 // 1 for a green screen, 0 for blue (also when the image cannot be had).
 int DetectScreenColor(PluginState* state);
 
-// The same decision over `rows` rows of `columns` pixels, the rows
-// `rowBytes` apart and the pixels `stride` bytes apart (R, G, B first):
-// green when the blue bytes add up to less than the green ones.
-int ScreenColorOf(const uint8_t* first, int columns, int rows, size_t rowBytes, int stride);
-
 }  // namespace tav
