@@ -15,6 +15,7 @@
 #include "runtime/plugin_state.h"
 #include "output/compose.h"
 #include "platform/posix/in_process_clipboard.h"
+#include "hosts/inprocess/inprocess_host.h"
 
 namespace {
 
@@ -116,7 +117,7 @@ void BM_ComposeTiles(benchmark::State& state) {
 
     tav::platform::ClearClipboard();
     tav::ReleaseRunBuffers(&plugin);
-    tav::DisposeMacHandle(record->parameters);
+    tav::inprocess::DisposeSystemHandle(record->parameters);
 }
 BENCHMARK(BM_ComposeTiles)
     ->ArgNames({"method", "softMatte"})

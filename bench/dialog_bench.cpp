@@ -45,7 +45,6 @@ void Drive(platform::WindowHandle dialog, void*) {
 
 // A host's first run with the dialog worked by `drive`.
 int16_t RunWithDialog(const std::function<void(platform::WindowHandle, PluginState*)>& drive) {
-    inprocess::InProcessHost::SetHandleDisposer(DisposeMacHandle);
     inprocess::InProcessHost host(ENTRYPOINT);
     host.SetImage(bench::kWidth, bench::kHeight, 4, Layer());
     host.SetFilterCase(filterCaseEditableTransparencyNoSelection);
@@ -62,7 +61,6 @@ void BM_DialogOpening(benchmark::State& bm) {
     for (auto _ : bm) {
         Clock::time_point start;
         double opened = 0;
-        inprocess::InProcessHost::SetHandleDisposer(DisposeMacHandle);
         inprocess::InProcessHost host(ENTRYPOINT);
         host.SetImage(bench::kWidth, bench::kHeight, 4, Layer());
         host.Call(filterSelectorParameters);

@@ -26,6 +26,7 @@
 #include "runtime/clipboard_picture.h"
 #include "platform/clipboard.h"
 #include "platform/posix/in_process_clipboard.h"
+#include "hosts/inprocess/inprocess_host.h"
 
 namespace {
 
@@ -157,7 +158,7 @@ void Compose(const TileSetup& t, const uint8_t* block, size_t size, int32_t widt
     tav::ReadBackgroundPicture(&state);  // the run's copy, as large as the block
     tav::ComposeTile(&state);
     tav::FreeLargeBuffer(state.backgroundPicture);
-    tav::DisposeMacHandle(record.parameters);
+    tav::inprocess::DisposeSystemHandle(record.parameters);
 
     FUZZ_CHECK(input == inputBefore);
     // The clipboard was closed again.

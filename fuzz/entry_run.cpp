@@ -159,7 +159,6 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     // The run reads the user's store (the debug switch); hosts free the
     // handles they were given.
     tav::fuzz::UsePrivateSettingsStores();
-    tav::inprocess::InProcessHost::SetHandleDisposer(tav::DisposeMacHandle);
     return 0;
 }
 

@@ -50,7 +50,7 @@
 #include "keyer/preview.h"
 #include "keyer/settings.h"
 #include "hosts/inprocess/inprocess_host.h"
-#include "ui/settings_file.h"
+#include "ui/settings_format.h"
 
 namespace {
 
@@ -357,7 +357,6 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     // switch); hosts free the handles they were given; the plug-in's
     // working files go to a folder of the target's own.
     tav::fuzz::UsePrivateSettingsStores();
-    tav::inprocess::InProcessHost::SetHandleDisposer(tav::DisposeMacHandle);
     tav::fuzz::PrepareStandardStreams();
     FUZZ_CHECK(mkdir(ThePaths().work.c_str(), 0700) == 0);
     FUZZ_CHECK(mkdir(TempFolder().c_str(), 0700) == 0);

@@ -218,7 +218,6 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     // The runs read the user's store (the debug switch); hosts free the
     // handles they were given.
     tav::fuzz::UsePrivateSettingsStores();
-    tav::inprocess::InProcessHost::SetHandleDisposer(tav::DisposeMacHandle);
     tav::fuzz::PrepareStandardStreams();
     return 0;
 }

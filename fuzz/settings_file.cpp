@@ -16,7 +16,7 @@
 #include "interface/parameter_record.h"
 #include "platform/ini_file.h"
 #include "platform/names.h"
-#include "ui/settings_file.h"
+#include "ui/settings_format.h"
 
 namespace {
 

@@ -7,12 +7,11 @@
 #include <cstring>
 
 #include "engine/screen.h"
+#include "hosts/inprocess/inprocess_host.h"
 #include "interface/host_interface.h"
+#include "keyer/report.h"
 #include "platform/file_mapping.h"
 #include "platform/posix/in_process_clipboard.h"
-#include "keyer/report.h"
-#include "hosts/inprocess/inprocess_host.h"
-#include "runtime/parameters.h"
 
 namespace tav::cli {
 namespace {
@@ -155,8 +154,9 @@ bool Run(const Batch& batch, Job* job, bool progress) {
     auto start = std::chrono::steady_clock::now();
     int16_t result = host.Call(filterSelectorParameters);
     if (result == noErr) {
-        ParameterRecord* record = GetParameters(&host.record());
-        std::memcpy(record, &job->settings, sizeof job->settings);
+        // As a host repeats the filter with settings it recorded.
+        ParameterRecord* record = host.parameters();
+        *record = job->settings;
         record->ShowDialog = 0;
         result = host.RunFilter(false);
     }

@@ -10,11 +10,8 @@
 #include <thread>
 #include <vector>
 
-#include "runtime/allocator.h"
-#include "runtime/capture.h"
+#include "hosts/inprocess/inprocess_host.h"
 #include "interface/parameter_record.h"
-#include "platform/file_mapping.h"
-#include "plugin/entry.h"
 #include "keyer/image_io.h"
 #include "keyer/interrupt.h"
 #include "keyer/job.h"
@@ -25,7 +22,7 @@
 #include "keyer/raw_stream.h"
 #include "keyer/report.h"
 #include "keyer/settings.h"
-#include "hosts/inprocess/inprocess_host.h"
+#include "platform/file_mapping.h"
 
 namespace tav::cli {
 namespace {
@@ -52,9 +49,8 @@ int KeyBatch(Batch* batch, const Plan& plan, int threads) {
         std::thread warming;
         auto prepare = [&](int width, int height) {
             const Region area = batch->options.region.value_or(Region{0, 0, width, height});
-            const AreaSizes sizes = ComputeAreaSizes(
-                Rect{0, 0, int16_t(std::min(area.height, 32767)), int16_t(std::min(area.width, 32767))});
-            warming = StartHelperThread([sizes] { PrepareWorkingBuffers(sizes.imageBytes, 0); });
+            warming = StartHelperThread(
+                [area] { inprocess::InProcessHost::PrepareWorkingMemory(area.width, area.height); });
         };
         job.ok = Read(*batch, &job, i == 0 && threads > 1 ? prepare : std::function<void(int, int)>());
         if (warming.joinable()) warming.join();
@@ -90,7 +86,6 @@ int KeyBatch(Batch* batch, const Plan& plan, int threads) {
 int Main(int argc, char** argv) {
     InstallInterruptCleanup();
     // Each input gets a host of its own; the handles it was given go when it does.
-    inprocess::InProcessHost::SetHandleDisposer(DisposeMacHandle);
     Options options;
     if (int code = ParseArguments(argc, argv, &options); code >= 0) return code;
     if (!options.outdir.empty()) {

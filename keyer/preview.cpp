@@ -5,12 +5,11 @@
 #include <cstring>
 #include <string>
 
+#include "hosts/inprocess/inprocess_host.h"
 #include "interface/host_interface.h"
-#include "runtime/parameters.h"
+#include "keyer/image_io.h"
 #include "platform/posix/dialog_driver.h"
 #include "resources/dialog_template.h"
-#include "keyer/image_io.h"
-#include "hosts/inprocess/inprocess_host.h"
 
 namespace tav::cli {
 namespace {
@@ -93,9 +92,8 @@ bool PreviewOne(Batch* batch, const std::string& input, const std::string& outpu
     // A host's first run: the settings are the record's when the dialog opens.
     int16_t result = host.Call(filterSelectorParameters);
     if (result == noErr) {
-        ParameterRecord* record = GetParameters(&host.record());
         job.settings.ShowDialog = 1;
-        std::memcpy(record, &job.settings, sizeof job.settings);
+        *host.parameters() = job.settings;
         result = host.RunFilter(false);
     }
     platform::SetDialogDriver(nullptr, nullptr);

@@ -15,7 +15,7 @@
 #include "platform/module.h"
 #include "platform/names.h"
 #include "resources/strings.h"
-#include "ui/settings_file.h"
+#include "ui/settings_format.h"
 
 namespace tav::cli {
 namespace {

@@ -35,8 +35,21 @@ void CloseMapping(MappingHandle mapping);
 // A writable view of the whole mapping; null on failure.
 void* MapWholeView(MappingHandle mapping);
 void UnmapView(void* view, MappingHandle mapping);
-// Where the system keeps released views for reuse by later requests of the
-// same size, lets them go now: for a process that will ask for no more.
+
+// Kept views. Where the system keeps released views for reuse (POSIX: views
+// of 2 MiB or more, at most four and 1 GiB in all, the newest kept first), a
+// later request of the same size takes a kept view, already faulted in,
+// instead of making a file and mapping it afresh; a request that none of
+// them fits lets them all go first. Elsewhere (Windows) views are never
+// kept and these two do nothing.
+//
+// Makes `count` views of `size` bytes, faults them in and releases them, so
+// that they are kept for the next requests of that size: for a process with
+// a spare moment before work that will ask for them (the keyer faults in a
+// run's working buffers while it decodes the image). Never while buffers of
+// that process are in use by a run. Failures are silent.
+void PrepareKeptViews(uint64_t size, int count);
+// Lets the kept views go now: for a process that will ask for no more.
 void ReleaseKeptViews();
 
 // A hint that every byte of the view is about to be written: where the

@@ -107,12 +107,6 @@ Handle NewMacHandle(uint32_t size) {
     return reinterpret_cast<Handle>(master);
 }
 
-void DisposeMacHandle(Handle handle) {
-    if (handle == nullptr) return;
-    FreeGlobalLocked(*handle);
-    FreeGlobalLocked(handle);
-}
-
 void SetHostRect(Rect* rect, int left, int top, int right, int bottom) {
     rect->top = int16_t(top);
     rect->left = int16_t(left);

@@ -42,10 +42,6 @@ constexpr uint32_t kMacHandleTag = FourCC("FOTO");
 
 Handle NewMacHandle(uint32_t size);
 
-// Frees both blocks of a MacHandle. The plug-in never does: this is for
-// hosts (the test host) that drop the handles they keep.
-void DisposeMacHandle(Handle handle);
-
 inline void* MacHandleData(Handle handle) { return handle ? *handle : nullptr; }
 
 // Stores the four values into the host rectangle's places.

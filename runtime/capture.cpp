@@ -193,17 +193,6 @@ bool CaptureImage(PluginState* state) {
     return true;
 }
 
-void PrepareWorkingBuffers(int64_t imageBytes, int64_t matteBytes) {
-    const int64_t sizes[] = {imageBytes, imageBytes, matteBytes, matteBytes};
-    void* blocks[4] = {};
-    for (int i = 0; i < 4; ++i) {
-        if (sizes[i] <= 0) continue;
-        blocks[i] = AllocLargeBuffer(uint64_t(sizes[i]));
-        PrefaultLargeBuffer(blocks[i]);
-    }
-    for (void* block : blocks) FreeLargeBuffer(block);
-}
-
 void PrefaultWorkerBuffers(PluginState* state) {
     PrefaultLargeBuffer(state->foregroundImage);
     PrefaultLargeBuffer(state->rawMatte);

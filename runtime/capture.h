@@ -27,15 +27,6 @@ bool CaptureImage(PluginState* state);
 // thread, so that it opens sooner.
 void PrefaultWorkerBuffers(PluginState* state);
 
-// Takes, faults in and releases blocks of the working buffers' sizes (two of
-// `imageBytes`, then two of `matteBytes`; none of a size that is not
-// positive). Where released blocks are kept for the
-// next request of their size, the next run then finds its memory ready: for
-// a program that runs the plug-in in its own process and has a spare moment
-// before a run (the keyer while it decodes the image). Never during a run:
-// the blocks' slots are the run's.
-void PrepareWorkingBuffers(int64_t imageBytes, int64_t matteBytes);
-
 // The smallest rectangle (image coordinates, right and bottom exclusive)
 // holding every pixel of sourceImage that is not pure white.
 void ComputeContentBounds(PluginState* state);

@@ -21,6 +21,7 @@
 #include "platform/clipboard.h"
 #include "platform/posix/in_process_clipboard.h"
 #include "tests/support.h"
+#include "hosts/inprocess/inprocess_host.h"
 
 namespace tav {
 namespace {
@@ -104,7 +105,7 @@ public:
     }
     ~ComposeRig() {
         FreeLargeBuffer(state.backgroundPicture);
-        DisposeMacHandle(record().parameters);
+        inprocess::DisposeSystemHandle(record().parameters);
     }
 
     FilterRecord& record() { return *reinterpret_cast<FilterRecord*>(recordBlock_.data()); }

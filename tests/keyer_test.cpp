@@ -18,7 +18,7 @@
 #include "interface/parameter_record.h"
 #include "platform/ini_file.h"
 #include "tests/keyer_support.h"
-#include "ui/settings_file.h"
+#include "ui/settings_format.h"
 
 namespace tav {
 namespace {

@@ -14,6 +14,7 @@
 #include "tests/engine_helpers.h"
 #include "tests/reference.h"
 #include "tests/support.h"
+#include "hosts/inprocess/inprocess_host.h"
 
 namespace tav {
 namespace {
@@ -61,7 +62,7 @@ protected:
     void Captured() { state_.captured = test::PlainStatistics(scene_.rgb); }
     ~MatteRunTest() override {
         StopWorker(&state_);
-        DisposeMacHandle(parameters_);
+        inprocess::DisposeSystemHandle(parameters_);
     }
 
     ParameterRecord& parameters() { return *static_cast<ParameterRecord*>(MacHandleData(parameters_)); }

@@ -19,7 +19,7 @@
 #include "resources/dialog_template.h"
 #include "tests/support.h"
 #include "ui/registry.h"
-#include "ui/settings_file.h"
+#include "ui/settings_format.h"
 #include "runtime/parameters.h"
 
 namespace tav {

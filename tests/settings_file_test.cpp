@@ -22,6 +22,7 @@
 #include "tests/support.h"
 #include "ui/registry.h"
 #include "ui/settings_file.h"
+#include "hosts/inprocess/inprocess_host.h"
 
 namespace tav {
 namespace {
@@ -61,7 +62,7 @@ protected:
     }
     ~SettingsFileTest() override {
         test::ClearFileDialogScript();
-        DisposeMacHandle(state.filterRecord->parameters);
+        inprocess::DisposeSystemHandle(state.filterRecord->parameters);
     }
 
     ParameterRecord& record() { return *GetParameters(state.filterRecord); }
@@ -312,7 +313,7 @@ TEST_F(SettingsFileTest, CancelledLoadOrSaveChangesNothing) {
 }
 
 TEST_F(SettingsFileTest, StateWithoutParametersIsLeftAlone) {
-    DisposeMacHandle(state.filterRecord->parameters);
+    inprocess::DisposeSystemHandle(state.filterRecord->parameters);
     state.filterRecord->parameters = nullptr;
     test::SetFileDialogScript({files.Path("x.tvk"), files.Path("y.tvk")});
     EXPECT_EQ(LoadSettingsFile(kDialog, &state), 0);

@@ -14,11 +14,6 @@
 #include "ui/registry.h"
 
 namespace tav::test {
-namespace {
-// The test hosts free the handles they were given, as real hosts do.
-const bool g_disposerSet = (inprocess::InProcessHost::SetHandleDisposer(DisposeMacHandle), true);
-}  // namespace
-
 PluginState* StoredState(inprocess::InProcessHost& host) {
     return static_cast<PluginState*>(MacHandleData(reinterpret_cast<Handle>(host.dataWord())));
 }

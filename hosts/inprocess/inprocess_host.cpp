@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/file_mapping.h"
+#include "platform/memory.h"
+
 namespace tav::inprocess {
 namespace {
 
@@ -42,6 +45,12 @@ private:
     InProcessHost* previous_;
 };
 
+void FreeLockedBlock(void* address) {
+    platform::MemoryHandle block = platform::MovableFromPointer(address);
+    platform::UnlockMovable(block);
+    platform::FreeMovable(block);
+}
+
 }  // namespace
 
 InProcessHost::InProcessHost(EntryPoint entry)
@@ -61,18 +70,26 @@ InProcessHost::InProcessHost(EntryPoint entry)
     InstallCallbacks();
 }
 
-namespace {
-std::atomic<InProcessHost::HandleDisposer> g_disposer{nullptr};
+void DisposeSystemHandle(Handle handle) {
+    if (handle == nullptr) return;
+    FreeLockedBlock(*handle);
+    FreeLockedBlock(handle);
 }
 
-void InProcessHost::SetHandleDisposer(HandleDisposer disposer) { g_disposer.store(disposer); }
-
+// The handles the plug-in made for this host go with it: each input of the
+// keyer, each test, gets a host of its own.
 InProcessHost::~InProcessHost() {
     if (g_active.load() == this) g_active.store(nullptr);
-    if (HandleDisposer dispose = g_disposer.load()) {
-        dispose(record_->parameters);
-        dispose(reinterpret_cast<Handle>(data_));
-    }
+    DisposeSystemHandle(record_->parameters);
+    DisposeSystemHandle(reinterpret_cast<Handle>(data_));
+}
+
+ParameterRecord* InProcessHost::parameters() {
+    return record_->parameters == nullptr ? nullptr : reinterpret_cast<ParameterRecord*>(*record_->parameters);
+}
+
+void InProcessHost::PrepareWorkingMemory(int width, int height) {
+    if (width > 0 && height > 0) platform::PrepareKeptViews(uint64_t(width) * uint64_t(height) * 3, 2);
 }
 
 void InProcessHost::InstallCallbacks() {

@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "interface/host_interface.h"
+#include "interface/parameter_record.h"
 
 namespace tav::inprocess {
 
@@ -68,6 +69,12 @@ struct ProgressCall {
     int32_t done;
     int32_t total;
 };
+
+// Frees one of the system's handles that the plug-in makes for the host to
+// keep (the state block in the data word, the parameter record): a master
+// record whose first word is the data block's address, both locked blocks
+// of the platform's movable memory. Null is ignored.
+void DisposeSystemHandle(Handle handle);
 
 class InProcessHost {
 public:
@@ -111,10 +118,21 @@ public:
     int failAtCall = -1;
     int16_t failResult = -1;
 
-    // How the host frees the handles it keeps (the parameters handle and
-    // the one in the data word) when it is destroyed; none by default.
-    using HandleDisposer = void (*)(Handle handle);
-    static void SetHandleDisposer(HandleDisposer disposer);
+    // The settings in the parameters handle, in the parameter record's
+    // layout; null until the plug-in has made the handle (the parameters
+    // selector does). A host that replays settings it recorded writes them
+    // here before the start selector, as a repeated filter runs with them.
+    ParameterRecord* parameters();
+
+    // Faults in, on the calling thread, the working memory that a run over a
+    // `width` x `height` area asks for first (the filter's two images of
+    // three bytes a pixel), and leaves it with the platform's kept views
+    // (platform::PrepareKeptViews), where the run's requests find it. For a
+    // program that runs the plug-in linked into its own process and has a
+    // spare moment before a run (the keyer, while it decodes the image);
+    // never while a run is under way. A plug-in loaded as a library of its
+    // own keeps views of its own, which this cannot reach.
+    static void PrepareWorkingMemory(int width, int height);
 
     // Makes this host the one the callbacks reach, for code that calls the
     // plug-in's internals directly rather than through a selector. Returns

@@ -308,6 +308,31 @@ void* MapWholeView(MappingHandle handle) {
     return view;
 }
 
+void PrepareKeptViews(uint64_t size, int count) {
+    char folder[kMaxPath];
+    if (count <= 0 || count > kKeptViews || !GetTempFolder(folder, sizeof folder)) return;
+    // All made before any is released: each must become a kept view of its
+    // own, not the one released before it.
+    struct Held {
+        FileHandle file = kNoFile;
+        MappingHandle mapping = kNoMapping;
+        void* view = nullptr;
+    } held[kKeptViews];
+    for (int i = 0; i < count; ++i) {
+        char path[kMaxPath];
+        if (!MakeTempFileName(folder, "tav", 0xFFFFu - unsigned(i), path)) break;
+        held[i].file = CreateTempFile(path);
+        held[i].mapping = CreateMapping(held[i].file, size);
+        held[i].view = MapWholeView(held[i].mapping);
+        PrefaultView(held[i].view, held[i].mapping);
+    }
+    for (int i = count - 1; i >= 0; --i) {
+        UnmapView(held[i].view, held[i].mapping);
+        CloseMapping(held[i].mapping);
+        CloseTempFile(held[i].file);
+    }
+}
+
 void ReleaseKeptViews() {
     std::lock_guard<std::mutex> lock(g_keptLock);
     DropKeptViews();

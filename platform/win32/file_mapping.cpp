@@ -76,6 +76,8 @@ void UnmapView(void* view, MappingHandle) {
 }
 
 // Released views are unmapped at once: none is kept.
+void PrepareKeptViews(uint64_t, int) {}
+
 void ReleaseKeptViews() {}
 
 // The system commits a view's pages as they are first written.

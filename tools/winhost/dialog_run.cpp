@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "runtime/parameters.h"
+#include "interface/parameter_record.h"
 #include "resources/dialog_template.h"
 #include "hosts/inprocess/inprocess_host.h"
 
@@ -42,7 +42,7 @@ void Check(bool ok, const std::string& what) {
     (ok ? g_run.passed : g_run.failed)++;
 }
 
-ParameterRecord& Record() { return *GetParameters(&g_run.host->record()); }
+ParameterRecord& Record() { return *g_run.host->parameters(); }
 
 // ---- Input, as the user gives it -----------------------------------------------
 

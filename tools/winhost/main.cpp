@@ -26,7 +26,7 @@
 
 #include "interface/parameter_record.h"
 #include "hosts/inprocess/pipl.h"
-#include "ui/settings_file.h"
+#include "ui/settings_format.h"
 #include "hosts/inprocess/inprocess_host.h"
 #include "tools/winhost/dialog_run.h"
 
