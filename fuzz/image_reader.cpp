@@ -11,7 +11,7 @@
 #include <string>
 
 #include "fuzz/fuzz_support.h"
-#include "keyer/image_io.h"
+#include "keyer/image_file.h"
 
 namespace {
 

@@ -43,7 +43,7 @@
 #include "platform/ini_file.h"
 #include "platform/names.h"
 #include "platform/posix/in_process_clipboard.h"
-#include "keyer/image_io.h"
+#include "keyer/image_file.h"
 #include "keyer/job.h"
 #include "keyer/options.h"
 #include "keyer/plan.h"

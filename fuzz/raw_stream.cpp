@@ -35,7 +35,7 @@
 #include "interface/host_interface.h"
 #include "runtime/parameters.h"
 #include "platform/posix/in_process_clipboard.h"
-#include "keyer/image_io.h"
+#include "keyer/image_file.h"
 #include "keyer/job.h"
 #include "keyer/options.h"
 #include "keyer/plan.h"

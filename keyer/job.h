@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "interface/parameter_record.h"
-#include "keyer/image_io.h"
+#include "keyer/image_file.h"
 #include "keyer/options.h"
 #include "keyer/settings.h"
 

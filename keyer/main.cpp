@@ -12,7 +12,8 @@
 
 #include "hosts/inprocess/inprocess_host.h"
 #include "interface/parameter_record.h"
-#include "keyer/image_io.h"
+#include "keyer/cores.h"
+#include "keyer/image_file.h"
 #include "keyer/interrupt.h"
 #include "keyer/job.h"
 #include "keyer/options.h"

@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "keyer/image_io.h"
+#include "keyer/image_file.h"
 
 namespace tav::cli {
 

@@ -7,7 +7,7 @@
 
 #include "hosts/inprocess/inprocess_host.h"
 #include "interface/host_interface.h"
-#include "keyer/image_io.h"
+#include "keyer/image_file.h"
 #include "platform/posix/dialog_driver.h"
 #include "resources/dialog_template.h"
 

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "tests/keyer_support.h"
-#include "keyer/image_io.h"
+#include "keyer/image_file.h"
 
 namespace tav {
 namespace {

@@ -6,7 +6,7 @@
 
 #include "interface/parameter_record.h"
 #include "tests/support.h"
-#include "keyer/image_io.h"
+#include "keyer/image_file.h"
 
 namespace tav::test {
 

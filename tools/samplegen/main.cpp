@@ -17,7 +17,7 @@
 #include <fstream>
 #include <string>
 
-#include "keyer/image_io.h"
+#include "keyer/image_file.h"
 
 namespace {
 
