@@ -45,7 +45,7 @@ void Run(benchmark::State& bm, const KeySettings& settings, KeyingSetup& setup) 
 
 void BM_KeyingPassDefaults(benchmark::State& bm) {
     static KeyingSetup setup;
-    Run(bm, PrepareCorrection(setup.settings), setup);
+    Run(bm, BuildKeySettings(setup.settings), setup);
 }
 BENCHMARK(BM_KeyingPassDefaults)->Unit(benchmark::kMillisecond);
 
@@ -60,7 +60,7 @@ void BM_KeyingPassEverySetting(benchmark::State& bm) {
     p.restoreG = 240;
     p.restoreB = 200;
     p.blueRemoval = 200;
-    Run(bm, PrepareCorrection(p), setup);
+    Run(bm, BuildKeySettings(p), setup);
 }
 BENCHMARK(BM_KeyingPassEverySetting)->Unit(benchmark::kMillisecond);
 

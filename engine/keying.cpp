@@ -2,7 +2,7 @@
 
 namespace tav {
 
-KeySettings PrepareCorrection(const MatteSettings& p) {
+KeySettings BuildKeySettings(const MatteSettings& p) {
     KeySettings s{};
     s.green = p.screenColor != 0;
     // The switch is the sum of the components, as stored settings have always

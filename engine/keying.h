@@ -37,7 +37,9 @@ struct KeySettings {
     uint8_t removed[256][256];
 };
 
-KeySettings PrepareCorrection(const MatteSettings& settings);
+// Everything KeyPixel reads for `settings`: the screen, the correction,
+// protection, restore and removal, and the tables precomputed from them.
+KeySettings BuildKeySettings(const MatteSettings& settings);
 
 struct KeyedPixel {
     uint8_t matte;

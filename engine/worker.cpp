@@ -95,7 +95,7 @@ void MatteWorker(MatteJob* job) {
     const int32_t width = job->width, height = job->height;
     job->progressBase = height;
     job->progressTotal = height + (s.matteBlur != 0 ? width + height : 0) + (s.matteChoke != 0 ? height : 0);
-    const KeySettings settings = PrepareCorrection(s);
+    const KeySettings settings = BuildKeySettings(s);
 
     for (int32_t y = 0; y < height; ++y) {
         if (CancelRequested(job)) {

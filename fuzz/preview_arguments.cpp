@@ -313,14 +313,14 @@ void CheckPicture(const Case& c, Run& run, const tav::cli::Image& picture) {
     job.image.hadAlpha = true;
     job.image.rgba = c.rgba;
     job.area = area;
-    tav::cli::Detect(batch, &job);
+    tav::cli::DecideScreen(batch, &job);
     const int method = job.settings.OutputMethod;
     const bool whole = width == area.width && height == area.height;
     const bool matteShaped = job.settings.MatteBlur != 0 || job.settings.MatteChoke != 0;
     if (!whole && matteShaped && (method == 2 || method == 3 || method == 5)) return;
     if (method == tav::kOutputTransparency) job.settings.OutputMethod = tav::kOutputForeground;
     if (method == tav::kOutputBackground) FUZZ_CHECK(tav::cli::PrepareBackground(&batch, job));
-    FUZZ_CHECK(tav::cli::Run(batch, &job, false));
+    FUZZ_CHECK(tav::cli::KeyImage(batch, &job, false));
 
     std::optional<int> cx, cy;
     if (o.center) {

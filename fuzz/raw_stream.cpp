@@ -269,7 +269,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     // The screen the options name, or the one the first frame shows.
     ParameterRecord expected = settings;
-    const bool screenNamed = options.screen ? *options.screen >= 0 : base.screenGiven;
+    const bool screenNamed = base.screenDecided;
     const int method = settings.OutputMethod;
     for (size_t k = 0; k < complete; ++k) {
         const std::vector<uint8_t> was = FrameRgba(c, stream, k);

@@ -67,23 +67,23 @@ double Seconds(std::chrono::steady_clock::time_point from) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - from).count();
 }
 
-bool Fail(const Job& job, const std::string& file, const std::string& why) {
+bool ReportFailure(const Job& job, const std::string& file, const std::string& why) {
     Say(job.item, "tavrisk: " + file + ": " + why + "\n");
     return false;
 }
 
-bool Read(const Batch& batch, Job* job, std::function<void(int width, int height)> sizeKnown) {
+bool ReadInput(const Batch& batch, Job* job, std::function<void(int width, int height)> sizeKnown) {
     auto start = std::chrono::steady_clock::now();
     std::string error;
     ReadOptions read = batch.options.read;
     read.sizeKnown = std::move(sizeKnown);
-    if (!ReadImage(job->input, read, &job->image, &error)) return Fail(*job, job->input, error);
+    if (!ReadImage(job->input, read, &job->image, &error)) return ReportFailure(*job, job->input, error);
     job->decodeSeconds = Seconds(start);
     const Image& image = job->image;
     job->area = Region{0, 0, image.width, image.height};
     if (const auto& r = batch.options.region) {
         if (int64_t(r->x) + r->width > image.width || int64_t(r->y) + r->height > image.height)
-            return Fail(*job, job->input,
+            return ReportFailure(*job, job->input,
                         "the region " + std::to_string(r->x) + "," + std::to_string(r->y) + "," +
                             std::to_string(r->width) + "," + std::to_string(r->height) + " lies outside the " +
                             std::to_string(image.width) + " x " + std::to_string(image.height) + " image");
@@ -92,10 +92,9 @@ bool Read(const Batch& batch, Job* job, std::function<void(int width, int height
     return true;
 }
 
-void Detect(const Batch& batch, Job* job) {
+void DecideScreen(const Batch& batch, Job* job) {
     job->settings = batch.base.record;
-    const Options& o = batch.options;
-    if (o.screen ? *o.screen >= 0 : batch.base.screenGiven) return;
+    if (batch.base.screenDecided) return;
     const Image& image = job->image;
     const Region& a = job->area;
     const size_t rowBytes = size_t(image.width) * 4;
@@ -122,9 +121,9 @@ std::string BackgroundMismatch(const Batch& batch, const Region& area) {
 
 bool PrepareBackground(Batch* batch, const Job& job) {
     const Options& o = batch->options;
-    if (o.background.empty()) return Fail(job, job.input, "method 5 (background) needs --background FILE");
-    if (!LoadBackground(batch)) return Fail(job, o.background, batch->backgroundError);
-    if (std::string why = BackgroundMismatch(*batch, job.area); !why.empty()) return Fail(job, o.background, why);
+    if (o.background.empty()) return ReportFailure(job, job.input, "method 5 (background) needs --background FILE");
+    if (!LoadBackground(batch)) return ReportFailure(job, o.background, batch->backgroundError);
+    if (std::string why = BackgroundMismatch(*batch, job.area); !why.empty()) return ReportFailure(job, o.background, why);
     platform::SetClipboardDib(batch->backgroundDib.data(), batch->backgroundDib.size());
     return true;
 }
@@ -136,7 +135,7 @@ std::string RunFailure(int16_t result) {
     return "not enough memory to key this image";
 }
 
-bool Run(const Batch& batch, Job* job, bool progress) {
+bool KeyImage(const Batch& batch, Job* job, bool progress) {
     inprocess::InProcessHost host(ENTRYPOINT);
     const Region& a = job->area;
     const int width = job->image.width, height = job->image.height;
@@ -163,15 +162,15 @@ bool Run(const Batch& batch, Job* job, bool progress) {
     job->runSeconds = Seconds(start);
     if (bar.enabled && bar.lastShown >= 0) EndBar(job->item);
     job->image.rgba = host.TakeImage();
-    if (result != noErr) return Fail(*job, job->input, RunFailure(result));
+    if (result != noErr) return ReportFailure(*job, job->input, RunFailure(result));
     return true;
 }
 
-bool Write(const Options& o, Job* job) {
+bool WriteOutput(const Options& o, Job* job) {
     auto start = std::chrono::steady_clock::now();
     std::string error;
     if (!WritePng(job->output, job->image, &error, o.write))
-        return Fail(*job, job->output == kStandardOutput ? "standard output" : job->output, error);
+        return ReportFailure(*job, job->output == kStandardOutput ? "standard output" : job->output, error);
     job->encodeSeconds = Seconds(start);
     if (o.timings) {
         rusage usage{};

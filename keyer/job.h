@@ -45,16 +45,16 @@ struct Job {
 double Seconds(std::chrono::steady_clock::time_point from);
 
 // Reports "tavrisk: FILE: WHY" about the job's item; returns false.
-bool Fail(const Job& job, const std::string& file, const std::string& why);
+bool ReportFailure(const Job& job, const std::string& file, const std::string& why);
 
 // Reads the input file and places the filtered area in it.
 // `sizeKnown`, when given, is told the image's size before its pixels are
 // decoded (see ReadOptions).
-bool Read(const Batch& batch, Job* job, std::function<void(int width, int height)> sizeKnown = {});
+bool ReadInput(const Batch& batch, Job* job, std::function<void(int width, int height)> sizeKnown = {});
 
 // The settings of this input: the batch's, with the screen detected from
 // the filtered area unless the command line or the settings named it.
-void Detect(const Batch& batch, Job* job);
+void DecideScreen(const Batch& batch, Job* job);
 
 // Reads the background picture on first need; false when it cannot be read
 // (the reason is in the batch).
@@ -72,10 +72,10 @@ std::string RunFailure(int16_t result);
 
 // Keys the image in place through the plug-in, with a progress bar on a
 // terminal when `progress` is set.
-bool Run(const Batch& batch, Job* job, bool progress);
+bool KeyImage(const Batch& batch, Job* job, bool progress);
 
 // Writes the output file, and the input's timings when they are asked for.
-bool Write(const Options& options, Job* job);
+bool WriteOutput(const Options& options, Job* job);
 
 // The settings file is written once, with the settings of the first input
 // that got as far as keying (its detected screen included), or the batch's;

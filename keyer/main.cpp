@@ -53,9 +53,9 @@ int KeyBatch(Batch* batch, const Plan& plan, int threads) {
             warming = StartHelperThread(
                 [area] { inprocess::InProcessHost::PrepareWorkingMemory(area.width, area.height); });
         };
-        job.ok = Read(*batch, &job, i == 0 && threads > 1 ? prepare : std::function<void(int, int)>());
+        job.ok = ReadInput(*batch, &job, i == 0 && threads > 1 ? prepare : std::function<void(int, int)>());
         if (warming.joinable()) warming.join();
-        if (job.ok) Detect(*batch, &job);
+        if (job.ok) DecideScreen(*batch, &job);
         return true;
     };
     stages.key = [&](size_t i) {
@@ -66,14 +66,14 @@ int KeyBatch(Batch* batch, const Plan& plan, int threads) {
             return;
         }
         SaveSettingsOnce(batch, job.settings, i);
-        job.ok = Run(*batch, &job, true);
+        job.ok = KeyImage(*batch, &job, true);
         // The working buffers kept for another run are not needed after the
         // last: their memory goes before the last output is written.
         if (i + 1 == inputs.size()) platform::ReleaseKeptViews();
     };
     stages.write = [&](size_t i) {
         Job& job = jobs[i % kPipelineDepth];
-        if (job.ok) job.ok = Write(batch->options, &job);
+        if (job.ok) job.ok = WriteOutput(batch->options, &job);
         if (!job.ok) ++failures;
         Finish(i);
     };

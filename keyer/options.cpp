@@ -188,9 +188,9 @@ int ParseArguments(int argc, char** argv, Options* o) {
             o->method = int(n);
         } else if (arg == "--screen") {
             if (!value(&v)) return UsageError("--screen needs auto, blue or green");
-            if (v == "auto") o->screen = -1;
-            else if (v == "blue") o->screen = 0;
-            else if (v == "green") o->screen = 1;
+            if (v == "auto") o->screen = ScreenChoice::Auto;
+            else if (v == "blue") o->screen = ScreenChoice::Blue;
+            else if (v == "green") o->screen = ScreenChoice::Green;
             else return UsageError("--screen takes auto, blue or green, not '" + v + "'");
         } else if (arg == "--settings") {
             if (!value(&o->settings)) return UsageError("--settings needs a file");

@@ -18,6 +18,9 @@ struct Region {
 
 enum class Command { Key, Preview };
 
+// --screen: a screen named, or the detection asked for over the settings'.
+enum class ScreenChoice { Auto, Blue, Green };
+
 // The pixels of a raw frame: 8-bit RGBA, or RGB (opaque).
 enum class RawFormat { Rgba, Rgb24 };
 
@@ -32,7 +35,9 @@ struct Options {
     std::vector<std::string> inputs;
     std::string output, outdir;
     std::optional<int> method;
-    std::optional<int> screen;  // -1: auto
+    // --screen; none: the settings' ScreenColor when they name one, else
+    // detected.
+    std::optional<ScreenChoice> screen;
     std::string settings, saveSettings, background;
     std::vector<std::pair<std::string, int64_t>> sets;
     std::optional<Region> region;

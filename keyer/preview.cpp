@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 
 #include "hosts/inprocess/inprocess_host.h"
@@ -26,7 +27,7 @@ int ShownZoom(platform::WindowHandle dialog) {
 struct PreviewRequest {
     const Options* options;
     int width, height;  // the filtered area
-    int screen;         // the screen to choose, or -1 to keep the one the dialog detects
+    std::optional<int> screen;  // the screen to choose over the one the dialog detects
     inprocess::DisplayCapture picture;
     bool shown = false;
 };
@@ -36,7 +37,7 @@ struct PreviewRequest {
 void DrivePreview(platform::WindowHandle dialog, void* context) {
     auto* request = static_cast<PreviewRequest*>(context);
     const Options& o = *request->options;
-    if (request->screen >= 0) platform::ChooseListItem(dialog, IDC_SCREEN_COLOR, request->screen);
+    if (request->screen) platform::ChooseListItem(dialog, IDC_SCREEN_COLOR, *request->screen);
     for (int guard = 0; o.zoom != 0 && guard < 256; ++guard) {
         const int zoom = ShownZoom(dialog);
         if (zoom == o.zoom) break;
@@ -67,8 +68,8 @@ bool PreviewOne(Batch* batch, const std::string& input, const std::string& outpu
     Job job;
     job.input = input;
     job.output = output;
-    if (!Read(*batch, &job)) return false;
-    Detect(*batch, &job);
+    if (!ReadInput(*batch, &job)) return false;
+    DecideScreen(*batch, &job);
     if (job.settings.OutputMethod == kOutputBackground && !PrepareBackground(batch, job)) return false;
     // --save-settings: the settings previewed, with the screen as a key of
     // the image decides it.
@@ -77,9 +78,8 @@ bool PreviewOne(Batch* batch, const std::string& input, const std::string& outpu
     // The dialog detects the screen when it opens; a screen named by --screen
     // or by the settings is chosen over it, as a key of the image keeps it.
     const Options& o = batch->options;
-    const bool screenNamed = o.screen ? *o.screen >= 0 : batch->base.screenGiven;
-    PreviewRequest request{&o, job.area.width, job.area.height, screenNamed ? job.settings.ScreenColor : -1, {},
-                           false};
+    PreviewRequest request{&o, job.area.width, job.area.height, std::nullopt, {}, false};
+    if (batch->base.screenDecided) request.screen = job.settings.ScreenColor;
     inprocess::InProcessHost host(ENTRYPOINT);
     const Region& a = job.area;
     host.SetImage(job.image.width, job.image.height, 4, std::move(job.image.rgba));
@@ -98,7 +98,7 @@ bool PreviewOne(Batch* batch, const std::string& input, const std::string& outpu
     }
     platform::SetDialogDriver(nullptr, nullptr);
     if (!request.shown)
-        return Fail(job, input, result == noErr || result == 1 ? "the dialog showed no preview" : RunFailure(result));
+        return ReportFailure(job, input, result == noErr || result == 1 ? "the dialog showed no preview" : RunFailure(result));
     Image picture;
     picture.width = request.picture.width;
     picture.height = request.picture.height;
@@ -106,7 +106,7 @@ bool PreviewOne(Batch* batch, const std::string& input, const std::string& outpu
     for (size_t i = 0, n = size_t(picture.width) * picture.height; i < n; ++i)
         std::memcpy(&picture.rgba[4 * i], &request.picture.rgb[3 * i], 3);
     std::string error;
-    if (!WritePng(output, picture, &error, batch->options.write)) return Fail(job, output, error);
+    if (!WritePng(output, picture, &error, batch->options.write)) return ReportFailure(job, output, error);
     return !batch->settingsFailed;
 }
 

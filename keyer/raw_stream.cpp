@@ -94,7 +94,7 @@ bool ReadFrame(Stream* s, size_t i) {
     if (got == 0) return false;
     if (got < 0 || size_t(got) < s->inputBytes) {
         s->inputOver = true;
-        Fail(job, kInput,
+        ReportFailure(job, kInput,
              got < 0 ? "cannot read " + FrameName(i) + ": " + std::strerror(errno)
                      : FrameName(i) + " is short (" + std::to_string(got) + " of " + std::to_string(s->inputBytes) +
                            " bytes)");
@@ -107,7 +107,7 @@ bool ReadFrame(Stream* s, size_t i) {
     job.area = s->batch->options.region.value_or(Region{0, 0, s->raw.width, s->raw.height});
     // The screen is decided on the first frame and kept for the stream.
     if (i == 0) {
-        Detect(*s->batch, &job);
+        DecideScreen(*s->batch, &job);
         s->settings = job.settings;
     }
     job.settings = s->settings;
@@ -121,7 +121,7 @@ void KeyFrame(Stream* s, size_t i) {
     if (!job.ok || i >= s->stopAt.load()) return;
     if (job.settings.OutputMethod == kOutputBackground) PrepareBackground(s->batch, job);  // checked before
     SaveSettingsOnce(s->batch, job.settings, i);
-    job.ok = Run(*s->batch, &job, false);
+    job.ok = KeyImage(*s->batch, &job, false);
     s->runSeconds += job.runSeconds;
     if (!job.ok) StopAt(s, i + 1);
 }
@@ -139,7 +139,7 @@ void WriteFrame(Stream* s, size_t i) {
         } else {
             s->failed = true;
             StopAt(s, i + 1);
-            Fail(job, kOutput,
+            ReportFailure(job, kOutput,
                  error == EPIPE ? "closed by its reader (EPIPE); stopped after " + std::to_string(s->written) +
                                       " frames"
                                 : "cannot write " + FrameName(i) + ": " + std::strerror(error));

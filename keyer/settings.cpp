@@ -22,26 +22,28 @@ namespace {
 
 // The keys a plug-in's file load stores as 8 bits unchecked; the keyer holds
 // them to their documented ranges like every other key.
-struct KeyRange {
+struct SettingRange {
     const char* key;
     int64_t low, high;
 };
-constexpr KeyRange kNarrowKeys[] = {
+constexpr SettingRange kNarrowKeys[] = {
     {"ScreenColor", 0, 1}, {"OutputMethod", 0, kOutputMethodCount - 1}, {"DynamicRange", 0, 1}};
 
 // Stores `value` under `key`, clamped to the key's range; the value stored,
 // or nothing for an unknown key.
 std::optional<int64_t> StoreSetting(ParameterRecord* record, std::string_view key, int64_t value) {
-    for (const KeyRange& range : kNarrowKeys)
+    for (const SettingRange& range : kNarrowKeys)
         if (platform::SameName(key, range.key)) value = std::clamp(value, range.low, range.high);
     int64_t stored = 0;
     if (ApplySettingsValue(record, key, value, &stored) == SettingsKeyResult::Unknown) return std::nullopt;
     return stored;
 }
 
-// Loads every key the file holds, each reported when it had to be clamped.
-void LoadSettingsKeys(const std::string& path, BaseSettings* base) {
+// Loads every key the file holds, each reported when it had to be clamped;
+// true when the file names the screen.
+bool LoadSettingsKeys(const std::string& path, BaseSettings* base) {
     constexpr char kMissing[] = "\x7f";
+    bool named = false;
     for (const char* const* key = SettingsKeyNames(); *key != nullptr; ++key) {
         char text[platform::kIniIntegerTextSize];
         platform::ReadIniString(path.c_str(), kSettingsSection, *key, kMissing, text, sizeof text);
@@ -51,8 +53,9 @@ void LoadSettingsKeys(const std::string& path, BaseSettings* base) {
         if (stored != value)
             std::fprintf(stderr, "tavrisk: %s: %s=%s stored as %lld\n", path.c_str(), *key, text,
                          static_cast<long long>(stored));
-        if (platform::SameName(*key, "ScreenColor")) base->screenGiven = true;
+        if (platform::SameName(*key, "ScreenColor")) named = true;
     }
+    return named;
 }
 
 std::string_view Trim(std::string_view text) {
@@ -94,6 +97,7 @@ SettingsFileKind InspectSettingsFile(const std::string& path) {
 bool LoadBaseSettings(const Options& o, BaseSettings* base) {
     std::memset(&base->record, 0, sizeof base->record);
     SetParameterDefaults(&base->record);
+    bool named = false;  // the screen, by the file or a --set
     if (!o.settings.empty()) {
         ParameterRecord scratch = base->record;
         bool newer = false;
@@ -112,7 +116,7 @@ bool LoadBaseSettings(const Options& o, BaseSettings* base) {
             platform::LoadStringResource(platform::ThisModule(), IDS_NEWER_VERSION, text, sizeof text);
             std::fprintf(stderr, "tavrisk: %s: %s\n", o.settings.c_str(), text);
         }
-        LoadSettingsKeys(o.settings, base);
+        named = LoadSettingsKeys(o.settings, base);
     }
     for (const auto& [key, value] : o.sets) {
         const std::optional<int64_t> stored = StoreSetting(&base->record, key, value);
@@ -123,10 +127,11 @@ bool LoadBaseSettings(const Options& o, BaseSettings* base) {
         if (*stored != value)
             std::fprintf(stderr, "tavrisk: --set %s=%lld: stored as %lld\n", key.c_str(),
                          static_cast<long long>(value), static_cast<long long>(*stored));
-        if (platform::SameName(key, "ScreenColor")) base->screenGiven = true;
+        if (platform::SameName(key, "ScreenColor")) named = true;
     }
     if (o.method) base->record.OutputMethod = uint8_t(*o.method);
-    if (o.screen && *o.screen >= 0) base->record.ScreenColor = uint8_t(*o.screen);
+    if (o.screen && *o.screen != ScreenChoice::Auto) base->record.ScreenColor = *o.screen == ScreenChoice::Green;
+    base->screenDecided = o.screen ? *o.screen != ScreenChoice::Auto : named;
     return true;
 }
 

@@ -13,7 +13,9 @@ namespace tav::cli {
 // The settings every input starts from.
 struct BaseSettings {
     ParameterRecord record;
-    bool screenGiven = false;  // the file or a --set named ScreenColor
+    // The screen is --screen's blue or green, or, without --screen, the one
+    // the settings file or a --set names: the image does not decide it.
+    bool screenDecided = false;
 };
 
 // False (reported) when the settings file cannot be read or a --set key is

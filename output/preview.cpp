@@ -168,7 +168,7 @@ void RenderPreview(PluginState* state) {
     const int32_t x0 = std::max(0, cx + MulDiv(pr.left - pcx, z.n, z.m));
     const int32_t y0 = std::max(0, cy + MulDiv(pr.top - pcy, z.n, z.m));
     const int32_t blur = p->MatteBlur * z.m / z.n, choke = p->MatteChoke * z.m / z.n;
-    const KeySettings settings = PrepareCorrection(MatteSettingsOf(*p));
+    const KeySettings settings = BuildKeySettings(MatteSettingsOf(*p));
     const bool matteView = p->ShowMatte != 0 || p->OutputMethod == kOutputMatteTransparency ||
                            p->OutputMethod == kOutputMatte;
 

@@ -48,16 +48,16 @@ void BuildMatteTable(PluginState* state) {
     const ParameterRecord* p = GetParameters(state->filterRecord);
     if (p == nullptr) return;
     const int32_t green = p->ScreenColor != 0 ? 1 : 0;
-    if (p->DynamicRange && (!state->keyRangeScanned || state->keyRangeGreen != green) &&
+    if (p->DynamicRange && (!state->keyRangeTaken || state->keyRangeGreen != green) &&
         state->sourceImage != nullptr && !state->captureIncomplete) {
         // The capture measured the extremes of both screens' keys as it
         // copied the image; the dialog may change the screen after.
         const CaptureStatistics& c = state->captured;
         state->keyRange = green ? KeyRangeOf(c.leastGreenKey, c.mostGreenKey) : KeyRangeOf(c.leastBlueKey, c.mostBlueKey);
         state->keyRangeGreen = green;
-        state->keyRangeScanned = 1;
+        state->keyRangeTaken = 1;
     }
-    const KeyRange range = state->keyRangeScanned ? state->keyRange : kNoKeyRange;
+    const KeyRange range = state->keyRangeTaken ? state->keyRange : kNoKeyRange;
     ComputeMatteTable(state->matteTable, p->ForceBlack, p->ForceWhite, p->Gamma, p->DynamicRange != 0,
                       range.minimum, range.maximum);
 }

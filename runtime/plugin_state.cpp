@@ -13,7 +13,7 @@ void ResetRunStartValues(PluginState* state) {
     state->previewCenterY = -1;
     state->worker = IdleMatteJob();
     state->panning = 0;
-    state->keyRangeScanned = 0;
+    state->keyRangeTaken = 0;
     state->keyRange = kNoKeyRange;
     state->sourceImage = nullptr;
     state->foregroundImage = nullptr;

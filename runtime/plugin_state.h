@@ -28,7 +28,7 @@ struct PluginState {
     int32_t previewCenterX;
     int32_t previewCenterY;
     int32_t panning;
-    int32_t keyRangeScanned;
+    int32_t keyRangeTaken;  // keyRange holds the capture's range for keyRangeGreen
     uint8_t* sourceImage;
     uint8_t* foregroundImage;
     int64_t imageBytes;  // 3 x width x height, in 64 bits so large areas never wrap

@@ -81,11 +81,11 @@ TEST_F(EntryTest, PrepareResetsTheRunStartValues) {
     host_.Call(filterSelectorPrepare);
     PluginState* state = test::StoredState(host_);
     state->previewCenterX = 7;
-    state->keyRangeScanned = state->worker.workerFinished = state->panning = state->picking = 1;
+    state->keyRangeTaken = state->worker.workerFinished = state->panning = state->picking = 1;
     host_.Call(filterSelectorPrepare);
     state = test::StoredState(host_);
     EXPECT_EQ(state->previewCenterX, -1);
-    EXPECT_EQ(state->keyRangeScanned | state->worker.workerFinished | state->panning | state->picking, 0);
+    EXPECT_EQ(state->keyRangeTaken | state->worker.workerFinished | state->panning | state->picking, 0);
     EXPECT_EQ(state->worker.workerHandle, kNoWorker);
 }
 

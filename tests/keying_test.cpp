@@ -56,7 +56,7 @@ class KeyPixelHandTest : public ::testing::TestWithParam<HandCase> {};
 TEST_P(KeyPixelHandTest, GivesTheWorkedOutPixel) {
     const HandCase& c = GetParam();
     const auto table = reference::LevelTable(c.forceBlack, 0, 0, false, 0, 255);
-    EXPECT_EQ(Key(PrepareCorrection(c.settings), c.r, c.g, c.b, true, table.data()), c.want);
+    EXPECT_EQ(Key(BuildKeySettings(c.settings), c.r, c.g, c.b, true, table.data()), c.want);
 }
 
 // (100, 60, 200) on blue: k = (400 - 60 - 100) / 2 = 120, matte 135.
@@ -114,7 +114,7 @@ TEST(KeyPixelTest, LightColourEqualToTheScreenRestoresTheColourExactly) {
         s.blueRemoval = 0;
         s.restoreG = s.screenColor ? 255 : 0;
         s.restoreB = s.screenColor ? 0 : 255;
-        const KeySettings prepared = PrepareCorrection(s);
+        const KeySettings prepared = BuildKeySettings(s);
         for (int r = 0; r < 256; r += 17)
             for (int g = 0; g < 256; g += 15)
                 for (int b = 0; b < 256; b += 13) {
@@ -134,7 +134,7 @@ TEST(KeyPixelTest, OutsideTheContentBoundsKeysAsTheScreenWhateverTheColour) {
         s.restoreB = 60;
         s.blueRemoval = 128;
         for (const auto& [r, g, b] : std::array<std::array<int, 3>, 4>{{{255, 255, 255}, {0, 0, 255}, {0, 255, 0}, {1, 2, 3}}})
-            EXPECT_EQ(Key(PrepareCorrection(s), r, g, b, false), (Pixel{0, 20, 25, 30})) << "screen " << s.screenColor;
+            EXPECT_EQ(Key(BuildKeySettings(s), r, g, b, false), (Pixel{0, 20, 25, 30})) << "screen " << s.screenColor;
     }
 }
 
@@ -151,7 +151,7 @@ class KeyPixelAgainstReferenceTest : public ::testing::TestWithParam<SettingsCas
 TEST_P(KeyPixelAgainstReferenceTest, EveryColourMatchesThePlainArithmetic) {
     const SettingsCase& c = GetParam();
     const auto table = reference::LevelTable(c.forceBlack, c.forceWhite, c.gamma, false, 0, 255);
-    const KeySettings prepared = PrepareCorrection(c.settings);
+    const KeySettings prepared = BuildKeySettings(c.settings);
     auto check = [&](int r, int g, int b, bool inside) {
         const KeyedPixel k = KeyPixel(uint8_t(r), uint8_t(g), uint8_t(b), inside, prepared, table.data());
         const reference::Keyed w = reference::KeyPixel(c.settings, table.data(), r, g, b, inside);

@@ -100,12 +100,12 @@ TEST_F(MatteRunTest, TheKeyRangeIsTakenOnceFromTheWholeCapture) {
         state_.sourceImage = incomplete != 0 ? scene_.rgb.data() : nullptr;
         state_.captureIncomplete = incomplete;
         BuildMatteTable(&state_);
-        EXPECT_EQ(state_.keyRangeScanned, 0);
+        EXPECT_EQ(state_.keyRangeTaken, 0);
         EXPECT_EQ(Table(), Plain(0, 0, 0, true, kNoKeyRange));
     }
     state_.captureIncomplete = 0;
     BuildMatteTable(&state_);
-    EXPECT_EQ(state_.keyRangeScanned, 1);
+    EXPECT_EQ(state_.keyRangeTaken, 1);
     EXPECT_EQ(Table(), Plain(0, 0, 0, true, {60, 200}));
     // No pixel has more blue than red and green: every blue key is below 0.
     parameters().ScreenColor = 0;
