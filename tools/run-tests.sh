@@ -38,7 +38,9 @@ for sanitizer in ${TAVRISK_SANITIZE:-}; do
   # One process for the whole suite: a sanitized process is slow to start.
   # The Windows builds' property lists are checked by the native suite.
   "build/$preset/tests/tavrisk_tests" --gtest_brief=1 --gtest_filter='-*WindowsPluginTest*' || status=1
-  ctest --preset "$preset" -R 'hostcheck|keyer_sample|wine.._matches_native|exports' || status=1
+  # The programs' own checks; the Windows plug-ins under Wine are checked
+  # once, against the plain build's keyer.
+  ctest --preset "$preset" -R 'hostcheck|keyer_sample|exports' || status=1
 done
 
 echo "== test native"
