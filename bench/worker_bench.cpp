@@ -49,8 +49,10 @@ struct WorkerSetup {
     }
 };
 
+// On one thread (threads:1) and on one a usable processor (threads:0).
 void BM_WorkerWholeRunDefaults(benchmark::State& bm) {
     WorkerSetup setup(0, 0);
+    setup.job.threads = int32_t(bm.range(0));
     for (auto _ : bm) {
         StartWorker(&setup.job);
         WaitForWorker(&setup.job);
@@ -60,7 +62,7 @@ void BM_WorkerWholeRunDefaults(benchmark::State& bm) {
                                                   double(bm.iterations()),
                                               benchmark::Counter::kIsRate);
 }
-BENCHMARK(BM_WorkerWholeRunDefaults)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_WorkerWholeRunDefaults)->ArgName("threads")->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // Stage starts, in progress steps: keying 0..H, vertical blur H..H+W,
 // horizontal blur H+W..H+W+H, choke after that.
