@@ -4,7 +4,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <thread>
 #include <vector>
 
 #include "bench/bench_scene.h"
@@ -14,9 +13,16 @@
 namespace tav {
 namespace {
 
-std::atomic<int32_t> g_lastDone{-1};
+// The step at which the stop latency is measured, and whether the worker has
+// reported it: the controller sleeps until then, as the dialog's thread does
+// between two changes of a setting (a controller that polls would keep a
+// processor from the worker's threads).
+std::atomic<int32_t> g_target{INT32_MAX};
+std::atomic<int32_t> g_reached{0};
 
-void RecordProgress(void*, int32_t done, int32_t) { g_lastDone.store(done, std::memory_order_relaxed); }
+void RecordProgress(void*, int32_t done, int32_t) {
+    if (done >= g_target.load(std::memory_order_relaxed) && g_reached.exchange(1) == 0) g_reached.notify_all();
+}
 
 struct WorkerSetup {
     std::vector<uint8_t> source = bench::MakeBlueScreenScene();
@@ -43,8 +49,10 @@ struct WorkerSetup {
     }
 };
 
+// On one thread (threads:1) and on one a usable processor (threads:0).
 void BM_WorkerWholeRunDefaults(benchmark::State& bm) {
     WorkerSetup setup(0, 0);
+    setup.job.threads = int32_t(bm.range(0));
     for (auto _ : bm) {
         StartWorker(&setup.job);
         WaitForWorker(&setup.job);
@@ -54,7 +62,7 @@ void BM_WorkerWholeRunDefaults(benchmark::State& bm) {
                                                   double(bm.iterations()),
                                               benchmark::Counter::kIsRate);
 }
-BENCHMARK(BM_WorkerWholeRunDefaults)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_WorkerWholeRunDefaults)->ArgName("threads")->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // Stage starts, in progress steps: keying 0..H, vertical blur H..H+W,
 // horizontal blur H+W..H+W+H, choke after that.
@@ -66,13 +74,11 @@ void BM_WorkerStopLatency(benchmark::State& bm) {
     const int32_t w = bench::kWidth, h = bench::kHeight;
     const int32_t targets[] = {h / 2, h + w / 2, h + w + h / 2, h + w + h + h / 2};
     double worst = 0;
+    g_target.store(targets[stage]);
     for (auto _ : bm) {
-        g_lastDone.store(-1);
+        g_reached.store(0);
         StartWorker(&setup.job);
-        while (g_lastDone.load(std::memory_order_relaxed) < targets[stage] &&
-               LoadShared(setup.job.workerHandle) != kNoWorker) {
-            std::this_thread::yield();
-        }
+        g_reached.wait(0);
         auto start = std::chrono::steady_clock::now();
         StopWorker(&setup.job);
         double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -80,6 +86,7 @@ void BM_WorkerStopLatency(benchmark::State& bm) {
         bm.SetIterationTime(seconds);
     }
     bm.counters["worst_ms"] = worst * 1e3;
+    g_target.store(INT32_MAX);
 }
 BENCHMARK(BM_WorkerStopLatency)
     ->ArgName("stage")

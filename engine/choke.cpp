@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "engine/split.h"
 #include "engine/worker.h"
 
 namespace tav {
@@ -53,10 +54,14 @@ uint8_t DirectPixel(const uint8_t* matte, int width, int height, int nx, int ny,
 // The column pass runs down the image a whole row at a time: one row of
 // running prefixes, and the suffixes of the block of rows that the windows
 // currently start in. Each output row is produced as soon as its column
-// result is known, so no intermediate image is needed.
+// result is known, so no intermediate image is needed. A band of rows can
+// start anywhere: the state the rows above would have left is built from the
+// image. Maximum and minimum are exact, so every band gives the bytes a run
+// from the top gives.
 template <typename Op>
 class RunningChoke {
 public:
+    RunningChoke() = default;
     RunningChoke(const uint8_t* matte, int width, int height, int64_t amount)
         : matte_(matte),
           width_(width),
@@ -75,8 +80,12 @@ public:
         return size_t(columnWindow_) * w + 2 * w + 2 * size_t(lineLength_);
     }
 
-    // Lays the scratch out in `memory` of Bytes() and primes the first rows.
-    void Start(void* memory) {
+    // The window of the column pass, in rows.
+    int ColumnWindow() const { return columnWindow_; }
+
+    // Lays the scratch out in `memory` of Bytes() and primes the rows from
+    // `first` on.
+    void Start(void* memory, int first) {
         blockSuffix_ = static_cast<uint8_t*>(memory);
         prefix_ = blockSuffix_ + size_t(columnWindow_) * size_t(width_);
         identity_ = prefix_ + width_;
@@ -87,10 +96,14 @@ public:
         std::memset(line_, Op::kIdentity, size_t(rowRadius_));
         std::memset(line_ + rowRadius_ + width_, Op::kIdentity,
                     size_t(lineLength_ - rowRadius_ - width_));
-        // The padded rows 0 .. 2r - 1 all lie in the first block of rows.
-        nextPrefixRow_ = 0;
-        while (nextPrefixRow_ < 2 * columnRadius_) AdvancePrefix();
-        outputRow_ = 0;
+        // Output row `first` takes the suffixes of the block its window
+        // starts in (built here unless that block starts with it), and the
+        // prefixes of its last block up to the row before the window's last.
+        const int last = first + 2 * columnRadius_;
+        if (first % columnWindow_ != 0) BuildBlockSuffix(first - first % columnWindow_);
+        nextPrefixRow_ = last - last % columnWindow_;
+        while (nextPrefixRow_ < last) AdvancePrefix();
+        outputRow_ = first;
     }
 
     // Writes the next output row, top to bottom, into `out` (width bytes).
@@ -183,14 +196,14 @@ private:
         }
     }
 
-    const uint8_t* matte_;
-    int width_;
-    int height_;
-    int rowRadius_;
-    int columnRadius_;
-    int rowWindow_;
-    int columnWindow_;
-    int lineLength_;  // padded row length, rounded up to whole blocks
+    const uint8_t* matte_ = nullptr;
+    int width_ = 0;
+    int height_ = 0;
+    int rowRadius_ = 0;
+    int columnRadius_ = 0;
+    int rowWindow_ = 1;
+    int columnWindow_ = 1;
+    int lineLength_ = 0;  // padded row length, rounded up to whole blocks
 
     uint8_t* blockSuffix_ = nullptr;  // columnWindow_ rows of width_
     uint8_t* prefix_ = nullptr;       // width_
@@ -210,49 +223,88 @@ void ChokeDirectly(const uint8_t* matte, uint8_t* result, int width, int height,
     }
 }
 
-// One progress step and at least one cancel test a row, with a job.
+// The running choke split into bands of rows, a piece each, with the
+// scratch of thread t at scratch + t * bytes. A band starts with the block of
+// rows its first window begins in: bands of a few windows keep that work
+// small.
+template <typename Op>
+struct RunningBands {
+    RunningChoke<Op> image;  // the settings every band starts from
+    RunningChoke<Op> threads[kMaxPassThreads];
+    uint8_t* scratch;
+    size_t bytes;
+    uint8_t* result;
+    int width, height, bands;
+
+    int First(int band) const { return int(int64_t(height) * band / bands); }
+
+    static PieceShape Begin(void* kernel, int32_t thread, int32_t band) {
+        RunningBands& k = *static_cast<RunningBands*>(kernel);
+        k.threads[thread] = k.image;
+        k.threads[thread].Start(k.scratch + size_t(thread) * k.bytes, k.First(band));
+        return PieceShape{k.First(band + 1) - k.First(band), 0, 1};
+    }
+    static void Work(void* kernel, int32_t thread, int32_t band, int32_t part) {
+        RunningBands& k = *static_cast<RunningBands*>(kernel);
+        k.threads[thread].NextRow(k.result + size_t(k.First(band) + part) * size_t(k.width));
+    }
+};
+
+// Without scratch memory every pixel visits its square: a piece a row and a
+// part a pixel, since a square can be large.
+template <typename Op>
+struct DirectRows {
+    const uint8_t* matte;
+    uint8_t* result;
+    int width, height, nx, ny;
+
+    static PieceShape Begin(void* kernel, int32_t, int32_t) {
+        return PieceShape{static_cast<const DirectRows*>(kernel)->width, 1, 0};
+    }
+    static void Work(void* kernel, int32_t, int32_t y, int32_t x) {
+        const DirectRows& k = *static_cast<const DirectRows*>(kernel);
+        k.result[size_t(y) * size_t(k.width) + size_t(x)] =
+            DirectPixel<Op>(k.matte, k.width, k.height, k.nx, k.ny, x, y);
+    }
+};
+
 template <typename Op>
 bool ChokeRows(const uint8_t* matte, uint8_t* result, int width, int height, int64_t amount, void* scratch,
-               MatteJob* job) {
+               MatteJob* job, int threads) {
+    const int32_t firstStep = job != nullptr ? job->progressBase : 0;
     if (scratch != nullptr) {
-        RunningChoke<Op> running(matte, width, height, amount);
-        running.Start(scratch);
-        for (int y = 0; y < height; ++y) {
-            if (job != nullptr) {
-                ReportWorkerProgress(job, job->progressBase + y);
-                if (CancelRequested(job)) return false;
-            }
-            running.NextRow(result + size_t(y) * size_t(width));
-        }
-        return true;
+        RunningBands<Op> k;
+        k.image = RunningChoke<Op>(matte, width, height, amount);
+        k.scratch = static_cast<uint8_t*>(scratch);
+        k.bytes = k.image.Bytes();
+        k.result = result;
+        k.width = width;
+        k.height = height;
+        const int windows = height / (4 * k.image.ColumnWindow());
+        k.bands = threads == 1 ? 1 : std::min(height, std::clamp(windows, threads, 4 * threads));
+        const SplitPass pass{k.bands, &k, RunningBands<Op>::Begin, RunningBands<Op>::Work};
+        return RunPass(pass, threads, job, firstStep);
     }
-    // Without scratch memory every pixel visits its square; a square can be
-    // large, so the cancel request is tested before every pixel.
-    const int nx = LineRadius(amount, width), ny = LineRadius(amount, height);
-    for (int y = 0; y < height; ++y) {
-        if (job != nullptr) ReportWorkerProgress(job, job->progressBase + y);
-        uint8_t* out = result + size_t(y) * size_t(width);
-        for (int x = 0; x < width; ++x) {
-            if (job != nullptr && CancelRequested(job)) return false;
-            out[x] = DirectPixel<Op>(matte, width, height, nx, ny, x, y);
-        }
-    }
-    return true;
+    DirectRows<Op> k{matte, result, width, height, LineRadius(amount, width), LineRadius(amount, height)};
+    const SplitPass pass{height, &k, DirectRows<Op>::Begin, DirectRows<Op>::Work};
+    return RunPass(pass, std::min(threads, height), job, firstStep);
 }
 
 }  // namespace
 
-size_t ChokeScratchBytes(int32_t width, int32_t height, int32_t amount) {
+size_t ChokeScratchBytes(int32_t width, int32_t height, int32_t amount, int32_t threads) {
     if (width <= 0 || height <= 0) return 0;
     // The layout is the same for growing and shrinking.
-    return RunningChoke<Grow>(nullptr, width, height, amount).Bytes();
+    return size_t(std::clamp<int32_t>(threads, 1, kMaxPassThreads)) *
+           RunningChoke<Grow>(nullptr, width, height, amount).Bytes();
 }
 
 bool ChokeMatte(const uint8_t* matte, uint8_t* result, int32_t width, int32_t height, int32_t amount,
-                void* scratch, MatteJob* job) {
+                void* scratch, MatteJob* job, int32_t threads) {
     if (matte == nullptr || result == nullptr || width <= 0 || height <= 0) return true;
-    if (amount < 0) return ChokeRows<Shrink>(matte, result, width, height, amount, scratch, job);
-    return ChokeRows<Grow>(matte, result, width, height, amount, scratch, job);
+    threads = std::clamp<int32_t>(threads, 1, std::min(kMaxPassThreads, height));
+    if (amount < 0) return ChokeRows<Shrink>(matte, result, width, height, amount, scratch, job, threads);
+    return ChokeRows<Grow>(matte, result, width, height, amount, scratch, job, threads);
 }
 
 void ChokeMatteDirect(const uint8_t* matte, uint8_t* result, int32_t width, int32_t height,

@@ -1,7 +1,8 @@
 // The matte worker: keys every pixel of the filtered area, blurs and chokes
-// the matte, on a thread of its own; and the operations with which the
-// controlling thread starts, stops and awaits it. Everything the worker reads
-// and writes is in its job.
+// the matte, on a thread of its own with helper threads for each pass (see
+// engine/split.h); and the operations with which the controlling thread
+// starts, stops and awaits it. Everything the worker reads and writes is in
+// its job.
 #pragma once
 
 #include <atomic>
@@ -30,6 +31,9 @@ struct MatteJob {
     // Told of progress on the worker's thread while reportProgress is set.
     void (*progress)(void* context, int32_t done, int32_t total);
     void* progressContext;
+    // The most threads a pass of the run uses, the worker's included; 0: one
+    // a processor the process may run on.
+    int32_t threads;
 
     // Shared with the controller without a lock: read and written through
     // LoadShared and StoreShared only.
@@ -43,6 +47,12 @@ struct MatteJob {
     // rawMatte and the matte before the choke stayed in finalMatte. The
     // controller exchanges its buffers accordingly.
     int32_t mattesExchanged;
+    // The worker's priority (a platform::ThreadPriority), which its helpers
+    // take on: lowered when it starts, raised while the controller waits.
+    int32_t workerPriority;
+    // The worker's helper threads that have not ended yet: 0 whenever no pass
+    // is under way, and so whenever no worker runs.
+    int32_t helperThreads;
 };
 
 // The words shared by two threads without a lock go through these.
@@ -63,14 +73,15 @@ MatteJob IdleMatteJob();
 // kNoWorker) it simply returns.
 void MatteWorker(MatteJob* job);
 
-// True when a recorded worker has been asked to stop. Stages test this
-// between rows or samples and return early when it is set.
+// True when a recorded worker has been asked to stop. The pass driver tests
+// this between the parts of a pass and stops it when it is set.
 bool CancelRequested(const MatteJob* job);
 
 // Reports `done` of progressTotal steps when the worker is to report progress.
 void ReportWorkerProgress(MatteJob* job, int32_t done);
 
-// Waits until no worker runs, raising a running worker's priority first.
+// Waits until no worker runs, raising a running worker's priority (and its
+// helpers') first. The waiting thread sleeps until the worker ends.
 void WaitForWorker(MatteJob* job);
 // Asks a running worker to stop and waits for it.
 void StopWorker(MatteJob* job);

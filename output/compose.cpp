@@ -1,5 +1,6 @@
 #include "output/compose.h"
 
+#include <bit>
 #include <cstring>
 
 #include "runtime/allocator.h"
@@ -34,6 +35,40 @@ struct TileView {
     int32_t pictureRow;
 };
 
+// Four-byte pixels of the foreground (or the matte as grey) with the matte
+// as transparency, four pixels at a time: three words of foreground and one
+// of matte give four pixel words (the bytes little-endian, as on every
+// target). The bytes are those of the plain loop: copies.
+static_assert(std::endian::native == std::endian::little);
+
+void ForegroundAndMatteRow(const uint8_t* fg, const uint8_t* mv, uint8_t* out, int columns) {
+    int x = 0;
+    for (; x + 4 <= columns; x += 4, fg += 12, mv += 4, out += 16) {
+        uint32_t f0, f1, f2, m;
+        std::memcpy(&f0, fg, 4);
+        std::memcpy(&f1, fg + 4, 4);
+        std::memcpy(&f2, fg + 8, 4);
+        std::memcpy(&m, mv, 4);
+        const uint32_t p[4] = {(f0 & 0xFFFFFFu) | (m << 24), (f0 >> 24) | ((f1 & 0xFFFFu) << 8) | ((m << 16) & 0xFF000000u),
+                               (f1 >> 16) | ((f2 & 0xFFu) << 16) | ((m << 8) & 0xFF000000u),
+                               (f2 >> 8) | (m & 0xFF000000u)};
+        std::memcpy(out, p, 16);
+    }
+    for (; x < columns; ++x, fg += 3, ++mv, out += 4) {
+        out[0] = fg[0];
+        out[1] = fg[1];
+        out[2] = fg[2];
+        out[3] = *mv;
+    }
+}
+
+void GreyAndMatteRow(const uint8_t* mv, uint8_t* out, int columns) {
+    for (int x = 0; x < columns; ++x) {
+        const uint32_t p = uint32_t(mv[x]) * 0x01010101u;
+        std::memcpy(out + 4 * x, &p, 4);
+    }
+}
+
 // kPlanes is the pixel size when known at compile time, 0 for any other.
 template <int kPlanes>
 void PlainTile(const TileView& t, ColourSource colour, bool writeTransparency,
@@ -45,6 +80,21 @@ void PlainTile(const TileView& t, ColourSource colour, bool writeTransparency,
         uint8_t* out = t.out + k * t.outRowBytes;
         const uint8_t* fg = t.foreground ? t.foreground + k * t.areaWidth * 3 : nullptr;
         const uint8_t* mv = t.matte ? t.matte + k * t.areaWidth : nullptr;
+
+        if (kPlanes == 4 && writeTransparency && transparency == TransparencySource::Matte) {
+            if (colour == ColourSource::Foreground) {
+                ForegroundAndMatteRow(fg, mv, out, t.columns);
+                continue;
+            }
+            if (colour == ColourSource::Grey) {
+                GreyAndMatteRow(mv, out, t.columns);
+                continue;
+            }
+        }
+        if (kPlanes == 3 && colour == ColourSource::Foreground) {
+            std::memcpy(out, fg, size_t(t.columns) * 3);
+            continue;
+        }
 
         switch (colour) {
         case ColourSource::Input:
@@ -178,64 +228,107 @@ void ReadBackgroundPicture(PluginState* state) {
     });
 }
 
+namespace {
+
+// What the run's tiles are composed from, for the method, the filter case and
+// the background picture.
+struct Sources {
+    bool haveResult;
+    bool composite;  // the foreground over `picture`
+    DibPicture picture;
+    ColourSource colour;
+    TransparencySource transparency;
+};
+
+Sources SourcesOf(const PluginState* state) {
+    const FilterRecord* record = state->filterRecord;
+    const ParameterRecord* parameters = GetParameters(record);
+    const int method = parameters != nullptr ? parameters->OutputMethod : -1;
+    Sources s{};
+    s.haveResult = state->foregroundImage != nullptr && state->finalMatte != nullptr;
+    const bool grey = s.haveResult && (method == kOutputMatteTransparency || method == kOutputMatte);
+    const bool foreground =
+        s.haveResult && (method == kOutputForegroundTransparency || method == kOutputForeground);
+    const bool transparencyFromMatte =
+        s.haveResult && (method == kOutputForegroundTransparency ||
+                         method == kOutputMatteTransparency || method == kOutputTransparency);
+    const bool protectedTransparency =
+        record->filterCase == filterCaseProtectedTransparencyNoSelection ||
+        record->filterCase == filterCaseProtectedTransparencyWithSelection;
+    // Laid over the run's copy of the clipboard's picture.
+    s.composite = method == kOutputBackground && s.haveResult && state->backgroundPicture != nullptr &&
+                  ReadDib(state->backgroundPicture, size_t(state->backgroundPictureBytes), state->width,
+                          state->height, &s.picture);
+    s.colour = grey ? ColourSource::Grey : foreground ? ColourSource::Foreground : ColourSource::Input;
+    s.transparency = !transparencyFromMatte  ? TransparencySource::Input
+                     : protectedTransparency ? TransparencySource::MatteUnlessOpaque
+                                             : TransparencySource::Matte;
+    return s;
+}
+
+void Compose(const TileView& t, const Sources& s) {
+    if (s.composite)
+        RunComposite(t, s.picture);
+    else
+        RunPlain(t, s.colour, s.transparency);
+}
+
+// The view of `rows` x `columns` pixels of the area from (column, row) on.
+TileView ViewOf(const PluginState* state, int32_t column, int32_t row, int32_t columns, int32_t rows) {
+    TileView t{};
+    t.planes = state->filterRecord->planes;
+    t.columns = columns;
+    t.rows = rows;
+    t.areaWidth = state->width;
+    t.pictureColumn = column;
+    t.pictureRow = row;
+    if (state->foregroundImage != nullptr && state->finalMatte != nullptr) {
+        const int64_t first = int64_t(row) * state->width + column;
+        t.foreground = state->foregroundImage + 3 * first;
+        t.matte = state->finalMatte + first;
+    }
+    return t;
+}
+
+}  // namespace
+
 void ComposeTile(PluginState* state) {
     const FilterRecord* record = state->filterRecord;
     if (record == nullptr || record->inData == nullptr || record->outData == nullptr) return;
     const Rect& area = record->filterRect;
     const Rect& tile = record->inRect;
-    const int32_t width = state->width;
-    const int32_t height = state->height;
     if (record->planes < 3 || tile.left >= tile.right || tile.top >= tile.bottom) return;
-    if (tile.left < area.left || tile.top < area.top || tile.right - area.left > width ||
-        tile.bottom - area.top > height)
+    if (tile.left < area.left || tile.top < area.top || tile.right - area.left > state->width ||
+        tile.bottom - area.top > state->height)
         return;
 
-    const ParameterRecord* parameters = GetParameters(record);
-    const int method = parameters != nullptr ? parameters->OutputMethod : -1;
-    const bool haveResult = state->foregroundImage != nullptr && state->finalMatte != nullptr;
-    const bool grey = haveResult && (method == kOutputMatteTransparency || method == kOutputMatte);
-    const bool foreground =
-        haveResult && (method == kOutputForegroundTransparency || method == kOutputForeground);
-    const bool transparencyFromMatte =
-        haveResult && (method == kOutputForegroundTransparency ||
-                       method == kOutputMatteTransparency || method == kOutputTransparency);
-    const bool protectedTransparency =
-        record->filterCase == filterCaseProtectedTransparencyNoSelection ||
-        record->filterCase == filterCaseProtectedTransparencyWithSelection;
-
-    TileView t{};
+    TileView t = ViewOf(state, tile.left - area.left, tile.top - area.top, tile.right - tile.left,
+                        tile.bottom - tile.top);
     t.in = static_cast<const uint8_t*>(record->inData);
     t.inRowBytes = record->inRowBytes;
     t.out = static_cast<uint8_t*>(record->outData);
     t.outRowBytes = record->outRowBytes;
-    t.planes = record->planes;
-    t.columns = tile.right - tile.left;
-    t.rows = tile.bottom - tile.top;
-    t.areaWidth = width;
-    t.pictureColumn = tile.left - area.left;
-    t.pictureRow = tile.top - area.top;
-    if (haveResult) {
-        const int64_t first = int64_t(t.pictureRow) * width + t.pictureColumn;
-        t.foreground = state->foregroundImage + 3 * first;
-        t.matte = state->finalMatte + first;
-    }
+    Compose(t, SourcesOf(state));
+}
 
-    // Laid over the run's copy of the clipboard's picture.
-    DibPicture picture;
-    if (method == kOutputBackground && haveResult && state->backgroundPicture != nullptr &&
-        ReadDib(state->backgroundPicture, size_t(state->backgroundPictureBytes), width, height, &picture)) {
-        RunComposite(t, picture);
-        return;
-    }
+bool ComposesFromResultAlone(const PluginState* state) {
+    const FilterRecord* record = state->filterRecord;
+    if (record == nullptr || (record->planes != 3 && record->planes != 4)) return false;
+    const Sources s = SourcesOf(state);
+    if (!s.haveResult) return false;
+    if (s.composite) return record->planes == 3;
+    return s.colour != ColourSource::Input &&
+           (record->planes == 3 || s.transparency == TransparencySource::Matte);
+}
 
-    const ColourSource colour = grey         ? ColourSource::Grey
-                                : foreground ? ColourSource::Foreground
-                                             : ColourSource::Input;
-    const TransparencySource transparency = !transparencyFromMatte ? TransparencySource::Input
-                                            : protectedTransparency
-                                                ? TransparencySource::MatteUnlessOpaque
-                                                : TransparencySource::Matte;
-    RunPlain(t, colour, transparency);
+void ComposeRows(const PluginState* state, int32_t first, int32_t rows, uint8_t* out) {
+    TileView t = ViewOf(state, 0, first, state->width, rows);
+    t.out = out;
+    t.outRowBytes = int64_t(state->width) * t.planes;
+    // Never read for a method that composes from the result alone.
+    t.in = out;
+    t.inRowBytes = t.outRowBytes;
+    Compose(t, SourcesOf(state));
 }
 
 int32_t ProbeClipboardImage(PluginState* state, platform::WindowHandle window) {

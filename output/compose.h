@@ -26,6 +26,16 @@ void ReadBackgroundPicture(PluginState* state);
 // nothing when the tile does not lie within the filtered area.
 void ComposeTile(PluginState* state);
 
+// True when the run's output method, with this many planes, writes every
+// byte of each output pixel from the result alone, never from the input:
+// then whole rows can be composed before the host hands out their tiles.
+bool ComposesFromResultAlone(const PluginState* state);
+
+// Composes rows first .. first + rows - 1 of the filtered area, whole, into
+// `out` (rows of width x planes bytes, packed), exactly as ComposeTile writes
+// them into the tiles that cover them. Only when ComposesFromResultAlone.
+void ComposeRows(const PluginState* state, int32_t first, int32_t rows, uint8_t* out);
+
 // 1 when the clipboard holds a picture the background method can use for
 // this filtered area (uncompressed, 24 or 32 bits a pixel, exactly width x
 // height, and whole), else 0. `window` owns the clipboard while it is open.

@@ -148,8 +148,10 @@ extern "C" void ENTRYPOINT(int16_t selector, tav::FilterRecord* record, intptr_t
 
     Dispatch(selector, &state);
 
-    // A worker points into this call's block: none may outlive the call.
+    // A worker points into this call's block: none may outlive the call, nor
+    // any of its helpers.
     TAV_CHECK(LoadShared(state.worker.workerHandle) == kNoWorker);
+    TAV_CHECK(LoadShared(state.worker.helperThreads) == 0);
     *result = state.result;
     std::memcpy(stored, &state, sizeof state);
 }

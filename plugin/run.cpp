@@ -1,7 +1,7 @@
 // The start selector: checks what the host offers, runs the dialog or goes
 // straight to work with the stored settings, has the worker compute the
-// matte and foreground of the whole area, then writes the output tile by
-// tile.
+// matte and foreground of the whole area on every core, then writes the
+// output tile by tile.
 #include "plugin/run.h"
 
 #include "runtime/allocator.h"
@@ -10,6 +10,7 @@
 #include "runtime/parameters.h"
 #include "runtime/plugin_state.h"
 #include "output/compose.h"
+#include "output/compose_ahead.h"
 #include "platform/debugger.h"
 #include "plugin/entry.h"
 #include "resources/strings.h"
@@ -54,10 +55,8 @@ bool ComputeResult(PluginState* state) {
     return LoadShared(state->worker.workerFinished) != 0;
 }
 
-void WriteOutput(PluginState* state) {
+void WriteTiles(PluginState* state, ComposeAhead* ahead) {
     FilterRecord* record = state->filterRecord;
-    const ParameterRecord* parameters = GetParameters(record);
-    if (parameters != nullptr && parameters->OutputMethod == kOutputBackground) ReadBackgroundPicture(state);
     FirstTile(state);
     do {
         if (record->abortProc != nullptr && record->abortProc()) {
@@ -66,8 +65,19 @@ void WriteOutput(PluginState* state) {
         }
         state->result = record->advanceState();
         if (state->result != noErr) return;
-        ComposeTile(state);
+        ComposeTile(state, ahead);
     } while (NextTile(state));
+}
+
+// The tiles are written one at a time on the host's thread, while helpers
+// compose the bands of tiles ahead of it.
+void WriteOutput(PluginState* state) {
+    const ParameterRecord* parameters = GetParameters(state->filterRecord);
+    if (parameters != nullptr && parameters->OutputMethod == kOutputBackground) ReadBackgroundPicture(state);
+    ComposeAhead ahead;
+    StartComposeAhead(&ahead, state, 0);
+    WriteTiles(state, &ahead);
+    EndComposeAhead(&ahead);
 }
 
 void CancelRun(PluginState* state) {

@@ -20,19 +20,20 @@ using test::Pattern;
 
 constexpr uint8_t kUnwritten = 0xA5;
 
-// BlurMatte into a result of unwritten bytes, with guarded scratch of
-// BlurScratchBytes at an odd address, or without scratch.
+// BlurMatte on `threads` threads into a result of unwritten bytes, with
+// guarded scratch of BlurScratchBytes at an odd address, or without scratch.
 test::StageOutcome RunBlur(const Matte& in, int width, int height, int radius, MatteJob* job = nullptr,
-                           bool withScratch = true) {
-    return test::RunStage(in, kUnwritten, BlurScratchBytes(width, height, radius), withScratch,
+                           bool withScratch = true, int32_t threads = 1) {
+    return test::RunStage(in, kUnwritten, BlurScratchBytes(width, height, radius, threads), withScratch,
                           [&](const uint8_t* matte, uint8_t* result, void* scratch) {
-                              return BlurMatte(matte, result, width, height, radius, scratch, job);
+                              return BlurMatte(matte, result, width, height, radius, scratch, job, threads);
                           });
 }
 
 // ---- Against the plain blur ---------------------------------------------------
 
-// Shapes at the blur's edges, then many random sizes and radii.
+// Shapes at the blur's edges, then many random sizes and radii; on one
+// thread, and on several, also more than the strips of lines.
 TEST(BlurTest, MatchesThePlainBlurByteForByte) {
     constexpr Pattern kNoise = Pattern::Noise, kSparse = Pattern::Sparse, kSoft = Pattern::SoftEdges,
                       kBands = Pattern::Bands;
@@ -67,10 +68,13 @@ TEST(BlurTest, MatchesThePlainBlurByteForByte) {
         const uint32_t seed = c.seed + uint32_t(c.width * 1000 + c.height);
         const Matte raw = test::MakeMatte(c.width, c.height, c.pattern, seed);
         const Matte want = reference::Blur(raw, c.width, c.height, c.radius);
-        const test::StageOutcome got = RunBlur(raw, c.width, c.height, c.radius);
-        EXPECT_TRUE(got.completed);
-        ASSERT_TRUE(got.result == want) << c.width << "x" << c.height << " r=" << c.radius << " pattern "
-                                        << int(c.pattern) << ": " << FirstDifference(got.result, want, c.width);
+        for (int32_t threads : {1, 2, 3}) {
+            const test::StageOutcome got = RunBlur(raw, c.width, c.height, c.radius, nullptr, true, threads);
+            EXPECT_TRUE(got.completed);
+            ASSERT_TRUE(got.result == want) << c.width << "x" << c.height << " r=" << c.radius << " pattern "
+                                            << int(c.pattern) << ", " << threads << " threads: "
+                                            << FirstDifference(got.result, want, c.width);
+        }
     }
 }
 

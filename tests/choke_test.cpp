@@ -20,25 +20,27 @@ using test::Pattern;
 
 constexpr uint8_t kUnwritten = 0xA7;
 
-// ChokeMatte into a result of unwritten bytes, with guarded scratch of
-// ChokeScratchBytes at an odd address, or without scratch.
+// ChokeMatte on `threads` threads into a result of unwritten bytes, with
+// guarded scratch of ChokeScratchBytes at an odd address, or without scratch.
 test::StageOutcome RunChoke(const Matte& in, int width, int height, int32_t amount, bool withScratch,
-                            MatteJob* job = nullptr) {
-    return test::RunStage(in, kUnwritten, ChokeScratchBytes(width, height, amount), withScratch,
+                            MatteJob* job = nullptr, int32_t threads = 1) {
+    return test::RunStage(in, kUnwritten, ChokeScratchBytes(width, height, amount, threads), withScratch,
                           [&](const uint8_t* matte, uint8_t* result, void* scratch) {
-                              return ChokeMatte(matte, result, width, height, amount, scratch, job);
+                              return ChokeMatte(matte, result, width, height, amount, scratch, job, threads);
                           });
 }
 
-// Every form: the running method with scratch, pixel by pixel without, and
+// Every form: the running method with scratch (on one thread, and on several
+// in bands that start at any row of a block), pixel by pixel without, and
 // ChokeMatteDirect.
 void ExpectEveryForm(const Matte& in, int width, int height, int32_t amount, const Matte& want) {
-    for (bool withScratch : {true, false}) {
-        const test::StageOutcome got = RunChoke(in, width, height, amount, withScratch);
-        EXPECT_TRUE(got.completed);
-        EXPECT_TRUE(got.result == want) << (withScratch ? "with scratch: " : "without scratch: ")
-                                        << FirstDifference(got.result, want, width);
-    }
+    for (int32_t threads : {1, 2, 3})
+        for (bool withScratch : {true, false}) {
+            const test::StageOutcome got = RunChoke(in, width, height, amount, withScratch, nullptr, threads);
+            EXPECT_TRUE(got.completed);
+            EXPECT_TRUE(got.result == want) << (withScratch ? "with scratch, " : "without scratch, ") << threads
+                                            << " threads: " << FirstDifference(got.result, want, width);
+        }
     Matte direct(in.size(), kUnwritten);
     ChokeMatteDirect(in.data(), direct.data(), width, height, amount);
     EXPECT_TRUE(direct == want) << "direct: " << FirstDifference(direct, want, width);

@@ -17,6 +17,7 @@
 #include "runtime/parameters.h"
 #include "runtime/plugin_state.h"
 #include "output/compose.h"
+#include "output/compose_ahead.h"
 #include "runtime/clipboard_picture.h"
 #include "platform/clipboard.h"
 #include "platform/posix/in_process_clipboard.h"
@@ -119,14 +120,18 @@ public:
     // composer did not write, are kUntouched. Each tile's buffers are exactly
     // as large as the host's rows make them, with `rowPad` spare bytes a row
     // (the output's rows then differ from the input's); the spare bytes must
-    // stay as they are, and the input must not change.
-    std::vector<uint8_t> ComposeAll(int rowPad, const std::function<void()>& afterFirstTile = {}) {
+    // stay as they are, and the input must not change. With helpers, they
+    // compose the bands ahead of the tiles where the method allows.
+    std::vector<uint8_t> ComposeAll(int rowPad, const std::function<void()>& afterFirstTile = {},
+                                    int32_t helpers = 0) {
         std::vector<uint8_t> result(image.size(), kUntouched);
         FilterRecord& r = record();
         // The run reads the clipboard's picture once, before its first tile.
         FreeLargeBuffer(state.backgroundPicture);
         state.backgroundPicture = nullptr;
         if (GetParameters(&r)->OutputMethod == kOutputBackground) ReadBackgroundPicture(&state);
+        ComposeAhead ahead;
+        if (helpers > 0) StartComposeAhead(&ahead, &state, helpers);
         FirstTile(&state);
         do {
             const int columns = r.inRect.right - r.inRect.left, rows = r.inRect.bottom - r.inRect.top;
@@ -143,7 +148,10 @@ public:
             r.outData = out.data();
             r.outRowBytes = outRowBytes;
 
-            ComposeTile(&state);
+            if (helpers > 0)
+                ComposeTile(&state, &ahead);
+            else
+                ComposeTile(&state);
             if (afterFirstTile) std::exchange(const_cast<std::function<void()>&>(afterFirstTile), {})();
 
             EXPECT_TRUE(in == inBefore) << "the input tile changed";
@@ -156,6 +164,7 @@ public:
             }
             EXPECT_EQ(spareWritten, 0) << "bytes between the output rows were written";
         } while (NextTile(&state));
+        if (helpers > 0) EndComposeAhead(&ahead);
         r.inData = r.outData = nullptr;
         return result;
     }
@@ -194,8 +203,10 @@ public:
 
     // "" when the composed image is the one the outcome asks for, else where
     // the first difference lies.
-    std::string Check(Outcome outcome, int rowPad = 0, const std::function<void()>& afterFirstTile = {}) {
-        return test::FirstDifference(ComposeAll(rowPad, afterFirstTile), Expected(outcome), imageWidth, planes);
+    std::string Check(Outcome outcome, int rowPad = 0, const std::function<void()>& afterFirstTile = {},
+                      int32_t helpers = 0) {
+        return test::FirstDifference(ComposeAll(rowPad, afterFirstTile, helpers), Expected(outcome), imageWidth,
+                                     planes);
     }
 
     const int planes, imageWidth, left, top, width, height;
@@ -207,6 +218,8 @@ private:
 };
 
 ComposeRig StandardRig(int planes) { return ComposeRig(planes, kImageWidth, kImageHeight, kLeft, kTop, kWidth, kHeight); }
+// Six bands of tiles, the last of 13 rows: room for several helpers.
+ComposeRig TallRig(int planes) { return ComposeRig(planes, kImageWidth, 350, kLeft, kTop, kWidth, 333); }
 
 // The clipboard is the process's: every test starts and ends with it closed
 // and empty.
@@ -242,12 +255,17 @@ class ComposeTileMethods : public ComposeTest, public ::testing::WithParamInterf
 // byte read past them is caught by AddressSanitizer, and one written would
 // overwrite the next pixel's red. Odd filter cases have spare bytes at the
 // ends of the rows, and the output rows are longer than the input rows.
+// Tile by tile, and with helpers composing bands ahead (on a taller area
+// with several).
 TEST_P(ComposeTileMethods, WriteWhatTheTableSays) {
     const auto [method, planes, filterCase] = GetParam();
-    ComposeRig rig = StandardRig(planes);
-    rig.SetMethod(method);
-    rig.record().filterCase = int16_t(filterCase);
-    EXPECT_EQ(rig.Check(MethodOutcome(method, false), filterCase % 2 ? 5 : 0), "");
+    for (int32_t helpers : {0, 1, 3}) {
+        ComposeRig rig = helpers > 1 ? TallRig(planes) : StandardRig(planes);
+        rig.SetMethod(method);
+        rig.record().filterCase = int16_t(filterCase);
+        EXPECT_EQ(rig.Check(MethodOutcome(method, false), filterCase % 2 ? 5 : 0, {}, helpers), "")
+            << helpers << " helpers";
+    }
     EXPECT_TRUE(ClipboardClosed());
 }
 
@@ -305,7 +323,9 @@ TEST_P(ComposeTileOverPicture, MixesForegroundAndPictureByTheMatteOrCopiesTheInp
     if (c.name != "Nothing") Put(c.bytes);
     EXPECT_EQ(ProbeClipboardImage(&rig.state, 0), c.usable ? 1 : 0);
     EXPECT_TRUE(ClipboardClosed());
-    EXPECT_EQ(rig.Check(MethodOutcome(kOutputBackground, c.usable), planes == 4 ? 5 : 0), "");
+    for (int32_t helpers : {0, 1})
+        EXPECT_EQ(rig.Check(MethodOutcome(kOutputBackground, c.usable), planes == 4 ? 5 : 0, {}, helpers), "")
+            << helpers << " helpers";
     EXPECT_TRUE(ClipboardClosed());
     EXPECT_EQ(ProbeClipboardImage(&rig.state, 0), c.usable ? 1 : 0);
 }

@@ -204,12 +204,14 @@ TEST_F(MatteRunTest, WithoutAParameterRecordNothingStartsAndTheRunningWorkerStop
 }
 
 // The table is rebuilt while the worker keys a row, and again once it is
-// asked to stop while it still keys one: the worker reads only its own copy
-// (with ThreadSanitizer: no data race), so even the row keyed after the first
-// rebuild uses the table the worker was started with.
+// asked to stop while it is held at the next: the worker reads only its own
+// copy (with ThreadSanitizer: no data race), so even the row keyed after the
+// first rebuild uses the table the worker was started with. The held row is
+// not keyed: the request is seen as soon as its step is reported.
 TEST_F(MatteRunTest, RebuildingTheTableWhileTheWorkerKeysLeavesItsCopyAlone) {
     BuildMatteTable(&state_);
     const std::vector<int32_t> started = Table();
+    state_.worker.threads = 1;
     log_.holdAt = 4;
     RestartWorker(&state_);
     log_.WaitFor(3);
@@ -218,7 +220,7 @@ TEST_F(MatteRunTest, RebuildingTheTableWhileTheWorkerKeysLeavesItsCopyAlone) {
     log_.WaitFor(4);
     StoreShared(state_.worker.cancelRequest, int32_t(1));
     parameters().Gamma = 200;
-    BuildMatteTable(&state_);  // while the cancelled worker keys row 4
+    BuildMatteTable(&state_);  // while the cancelled worker is held at row 4
     WaitForWorker(&state_);
 
     EXPECT_EQ(Table(), Plain(100, 0, 200, true, state_.keyRange));
@@ -226,7 +228,7 @@ TEST_F(MatteRunTest, RebuildingTheTableWhileTheWorkerKeysLeavesItsCopyAlone) {
     EXPECT_EQ(log_.calls, StepRange(0, 5, kHeight));
     const reference::WorkerResult want = reference::RunWorker(MatteSettingsOf(parameters()), started.data(),
                                                               scene_.rgb, kWidth, kHeight, 0, 3, kWidth, kHeight);
-    const ptrdiff_t keyed = 5 * kWidth;
+    const ptrdiff_t keyed = 4 * kWidth;
     EXPECT_TRUE(std::equal(scene_.raw.begin(), scene_.raw.begin() + keyed, want.final.begin()));
     EXPECT_TRUE(std::equal(scene_.foreground.begin(), scene_.foreground.begin() + 3 * keyed, want.foreground.begin()));
     EXPECT_TRUE(std::all_of(scene_.raw.begin() + keyed, scene_.raw.end(), [](uint8_t m) { return m == test::Scene::kUnwritten; }));
