@@ -17,6 +17,7 @@
 namespace tav::platform {
 namespace {
 
+constexpr int kDialogBaseUnitX = 6, kDialogBaseUnitY = 13;  // the template's font, measured
 constexpr uint8_t kUnpainted = 255;  // the client area before the dialog paints
 constexpr int kFrameWidth = 3;      // the window's border, each side
 constexpr int kCaptionHeight = 22;
@@ -571,14 +572,12 @@ bool ControlEnabled(WindowHandle dialog, int id) {
 }
 
 bool ControlChecked(WindowHandle dialog, int id) { return IsChecked(dialog, id); }
-
 std::vector<std::string> ListItems(WindowHandle dialog, int id) {
     Control* c = DialogOf(dialog)->Find(id);
     return c != nullptr ? c->items : std::vector<std::string>{};
 }
 
 int ListSelection(WindowHandle dialog, int id) { return SelectedListItem(dialog, id); }
-
 int ScrollPositionOf(WindowHandle dialog, int id) {
     Control* c = DialogOf(dialog)->Find(id);
     return c != nullptr ? c->scrollPosition : 0;
@@ -605,5 +604,6 @@ void PutPixels(DeviceContext context, int x, int y, int width, int height, const
 }
 
 void SetMonitorWorkAreas(const std::vector<PixelRect>& areas) { g_monitors = areas; }
+PixelRect DialogUnitsToPixels(WindowHandle, const PixelRect& units) { return ToPixels(units); }
 
 }  // namespace tav::platform
