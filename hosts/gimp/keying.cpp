@@ -1,0 +1,189 @@
+#include "hosts/gimp/keying.h"
+
+#include <cairo.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "host/host_interface.h"
+#include "hosts/gimp/clipboard.h"
+#include "hosts/gimp/filter_names.h"
+#include "hosts/gimp/library.h"
+#include "tools/inprocess_host/inprocess_host.h"
+
+namespace tav::gimp {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// The host interface's coordinates are 16-bit.
+constexpr int kLargestSide = 32767;
+
+double Since(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
+
+// The time the dialog's preview was first shown, for the timings.
+struct Shown {
+    Clock::time_point start;
+    double after = -1;
+};
+
+// 8-bit R'G'B'A in the drawable's own colour space: GIMP's pixels as they
+// are for an 8-bit image, converted by babl for the others.
+const Babl* RgbaFormat(gint32 drawable) {
+    return babl_format_with_space("R'G'B'A u8", gimp_drawable_get_format(drawable));
+}
+
+std::vector<uint8_t> ReadArea(gint32 drawable, const GeglRectangle& area) {
+    std::vector<uint8_t> rgba(size_t(area.width) * area.height * 4);
+    GeglBuffer* buffer = gimp_drawable_get_buffer(drawable);
+    gegl_buffer_get(buffer, &area, 1.0, RgbaFormat(drawable), rgba.data(), area.width * 4, GEGL_ABYSS_NONE);
+    g_object_unref(buffer);
+    return rgba;
+}
+
+// Into the shadow buffer, merged through the selection as every filter's
+// result is (a layer without alpha takes the colours).
+void WriteArea(gint32 drawable, const GeglRectangle& area, const std::vector<uint8_t>& rgba) {
+    GeglBuffer* shadow = gimp_drawable_get_shadow_buffer(drawable);
+    gegl_buffer_set(shadow, &area, 0, RgbaFormat(drawable), rgba.data(), area.width * 4);
+    gegl_buffer_flush(shadow);
+    gimp_drawable_merge_shadow(drawable, TRUE);
+    gimp_drawable_update(drawable, area.x, area.y, area.width, area.height);
+    g_object_unref(shadow);
+}
+
+// The screen the image holds more of, as the keyer decides it: green when
+// the blue bytes add up to less than the green ones.
+uint8_t DetectScreen(const std::vector<uint8_t>& rgba) {
+    uint64_t green = 0, blue = 0;
+    for (size_t i = 0; i < rgba.size(); i += 4) {
+        green += rgba[i + 1];
+        blue += rgba[i + 2];
+    }
+    return blue < green ? 1 : 0;
+}
+
+// From the filter's worker thread, while the main thread waits for it.
+void ShowProgress(int32_t done, int32_t total, void*) {
+    if (total <= 0) return;
+    std::lock_guard<std::mutex> hold(WireLock());
+    gimp_progress_update(std::clamp(double(done + 1) / total, 0.0, 1.0));
+}
+
+// displayPixels: the picture painted with cairo on the context of the
+// dialog's paint.
+void DrawPicture(const inprocess::DisplayCapture& picture, void* platformContext, void* context) {
+    auto* shown = static_cast<Shown*>(context);
+    if (shown->after < 0) shown->after = Since(shown->start);
+    cairo_surface_t* pixels = cairo_image_surface_create(CAIRO_FORMAT_RGB24, picture.width, picture.height);
+    unsigned char* data = cairo_image_surface_get_data(pixels);
+    const int stride = cairo_image_surface_get_stride(pixels);
+    for (int y = 0; y < picture.height; ++y) {
+        auto* row = reinterpret_cast<uint32_t*>(data + size_t(y) * stride);
+        const uint8_t* from = &picture.rgb[size_t(y) * picture.width * 3];
+        for (int x = 0; x < picture.width; ++x, from += 3)
+            row[x] = (uint32_t(from[0]) << 16) | (uint32_t(from[1]) << 8) | from[2];
+    }
+    cairo_surface_mark_dirty(pixels);
+    auto* cr = static_cast<cairo_t*>(platformContext);
+    cairo_save(cr);
+    cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
+    cairo_set_source_surface(cr, pixels, picture.dstCol, picture.dstRow);
+    cairo_rectangle(cr, picture.dstCol, picture.dstRow, picture.width, picture.height);
+    cairo_fill(cr);
+    cairo_restore(cr);
+    cairo_surface_destroy(pixels);
+}
+
+bool WritesTransparency(int method) { return method == 0 || method == 2 || method == 4; }
+
+Outcome Failure(GimpPDBStatusType status, std::string message) { return Outcome{status, std::move(message)}; }
+
+std::string AreaText(int width, int height) { return std::to_string(width) + " x " + std::to_string(height); }
+
+}  // namespace
+
+Outcome KeyDrawable(const KeyRequest& r) {
+    const Clock::time_point start = Clock::now();
+    if (!gimp_item_is_valid(r.drawable) || !gimp_item_is_drawable(r.drawable))
+        return Failure(GIMP_PDB_CALLING_ERROR, "there is no drawable to key");
+    if (gimp_item_is_group(r.drawable))
+        return Failure(GIMP_PDB_EXECUTION_ERROR, "a layer group has no pixels of its own to key: choose a layer");
+    if (!gimp_drawable_is_rgb(r.drawable))
+        return Failure(GIMP_PDB_EXECUTION_ERROR,
+                       std::string(kFilterTitle) + " keys RGB images, and this one is " +
+                           (gimp_drawable_is_indexed(r.drawable) ? "indexed" : "grayscale") +
+                           ": convert it with Image > Mode > RGB first");
+    gint x = 0, y = 0, width = 0, height = 0;
+    if (!gimp_drawable_mask_intersect(r.drawable, &x, &y, &width, &height))
+        return Outcome{GIMP_PDB_SUCCESS, ""};  // the selection lies off the layer: nothing to key
+    if (width > kLargestSide || height > kLargestSide)
+        return Failure(GIMP_PDB_EXECUTION_ERROR, "the filtered area is " + AreaText(width, height) +
+                                                     " pixels; the filter keys at most 32767 pixels a side");
+    std::string error;
+    const inprocess::EntryPoint entry = LoadFilter(&error);
+    if (entry == nullptr) return Failure(GIMP_PDB_EXECUTION_ERROR, error);
+
+    gimp_progress_init(kFilterTitle);
+    const GeglRectangle area{x, y, width, height};
+    std::vector<uint8_t> pixels = ReadArea(r.drawable, area);
+    const double read = Since(start);
+    const uint8_t screen = r.settings.ScreenGiven() ? uint8_t(0) : DetectScreen(pixels);
+
+    inprocess::InProcessHost host(entry);
+    host.SetImage(width, height, 4, std::move(pixels));
+    host.SetFilterCase(gimp_selection_is_empty(r.image) ? filterCaseEditableTransparencyNoSelection
+                                                        : filterCaseEditableTransparencyWithSelection);
+    host.progressListener = ShowProgress;
+    Shown shown{start};
+    host.displayDrawer = DrawPicture;
+    host.displayContext = &shown;
+    OfferClipboard(width, height);
+    if (r.kind == RunKind::Dialog) {
+        // The dialog opens on GIMP's display, over the image's window.
+        static_cast<PlatformData*>(host.record().platformData)->hwnd = gimp_progress_get_window_handle();
+        if (const char* display = gimp_display_name(); display != nullptr) g_setenv("DISPLAY", display, TRUE);
+    }
+
+    // As a host's run: the parameters selector, the settings on the record,
+    // then prepare, start, continue and finish.
+    int16_t result = host.Call(filterSelectorParameters);
+    ParameterRecord* record = nullptr;
+    if (result == noErr && host.record().parameters != nullptr) {
+        record = reinterpret_cast<ParameterRecord*>(*host.record().parameters);
+        r.settings.ApplyTo(record);
+        if (!r.settings.ScreenGiven()) record->ScreenColor = screen;
+        record->ShowDialog = r.kind == RunKind::Dialog ? 1 : 0;
+        result = host.RunFilter(false);
+    }
+    if (result == 1) return Outcome{GIMP_PDB_CANCEL, ""};  // the dialog's Cancel: nothing changes
+    if (result != noErr || record == nullptr)
+        return Failure(GIMP_PDB_EXECUTION_ERROR,
+                       result == memFullErr ? "not enough memory to key " + AreaText(width, height) + " pixels"
+                                            : "keying failed (result " + std::to_string(result) + ")");
+    const double keyed = Since(start);
+
+    const ParameterRecord settings = *record;
+    gimp_image_undo_group_start(r.image);
+    if (WritesTransparency(settings.OutputMethod) && !gimp_drawable_has_alpha(r.drawable))
+        gimp_layer_add_alpha(r.drawable);
+    WriteArea(r.drawable, area, host.image());
+    gimp_image_undo_group_end(r.image);
+    gimp_progress_update(1.0);
+    if (r.kind == RunKind::Dialog) gimp_displays_flush();
+    StoreLastSettings(settings);
+
+    if (std::getenv("TAVRISK_TIMINGS") != nullptr) {
+        std::fprintf(stderr, "tavrisk-gimp: %s pixels: read %.3f s, keyed %.3f s, written %.3f s, in all %.3f s", 
+                     AreaText(width, height).c_str(), read, keyed - read, Since(start) - keyed, Since(start));
+        if (shown.after >= 0) std::fprintf(stderr, "; the dialog showed its preview %.3f s after the start", shown.after);
+        std::fprintf(stderr, "\n");
+    }
+    return Outcome{GIMP_PDB_SUCCESS, ""};
+}
+
+}  // namespace tav::gimp
