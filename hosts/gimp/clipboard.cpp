@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "hosts/gimp/pixels.h"
 #include "platform/program_clipboard.h"
 
 namespace tav::gimp {
@@ -24,12 +25,7 @@ void Put32(std::vector<uint8_t>& bytes, size_t at, uint32_t value) {
 // bytes); its transparency is dropped, as the keyer drops a background
 // file's.
 std::vector<uint8_t> PackedDib(gint32 drawable, int width, int height) {
-    std::vector<uint8_t> rgba(size_t(width) * height * 4);
-    GeglBuffer* buffer = gimp_drawable_get_buffer(drawable);
-    const Babl* format = babl_format_with_space("R'G'B'A u8", gimp_drawable_get_format(drawable));
-    const GeglRectangle area{0, 0, width, height};
-    gegl_buffer_get(buffer, &area, 1.0, format, rgba.data(), width * 4, GEGL_ABYSS_NONE);
-    g_object_unref(buffer);
+    const std::vector<uint8_t> rgba = ReadRgba(drawable, Area{0, 0, width, height});
     const size_t rowBytes = (size_t(width) * 3 + 3) & ~size_t(3);
     std::vector<uint8_t> dib(40 + rowBytes * height, 0);
     Put32(dib, 0, 40);

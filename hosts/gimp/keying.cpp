@@ -13,6 +13,7 @@
 #include "hosts/gimp/clipboard.h"
 #include "hosts/gimp/filter_names.h"
 #include "hosts/gimp/library.h"
+#include "hosts/gimp/pixels.h"
 #include "tools/inprocess_host/inprocess_host.h"
 
 namespace tav::gimp {
@@ -30,31 +31,6 @@ struct Shown {
     Clock::time_point start;
     double after = -1;
 };
-
-// 8-bit R'G'B'A in the drawable's own colour space: GIMP's pixels as they
-// are for an 8-bit image, converted by babl for the others.
-const Babl* RgbaFormat(gint32 drawable) {
-    return babl_format_with_space("R'G'B'A u8", gimp_drawable_get_format(drawable));
-}
-
-std::vector<uint8_t> ReadArea(gint32 drawable, const GeglRectangle& area) {
-    std::vector<uint8_t> rgba(size_t(area.width) * area.height * 4);
-    GeglBuffer* buffer = gimp_drawable_get_buffer(drawable);
-    gegl_buffer_get(buffer, &area, 1.0, RgbaFormat(drawable), rgba.data(), area.width * 4, GEGL_ABYSS_NONE);
-    g_object_unref(buffer);
-    return rgba;
-}
-
-// Into the shadow buffer, merged through the selection as every filter's
-// result is (a layer without alpha takes the colours).
-void WriteArea(gint32 drawable, const GeglRectangle& area, const std::vector<uint8_t>& rgba) {
-    GeglBuffer* shadow = gimp_drawable_get_shadow_buffer(drawable);
-    gegl_buffer_set(shadow, &area, 0, RgbaFormat(drawable), rgba.data(), area.width * 4);
-    gegl_buffer_flush(shadow);
-    gimp_drawable_merge_shadow(drawable, TRUE);
-    gimp_drawable_update(drawable, area.x, area.y, area.width, area.height);
-    g_object_unref(shadow);
-}
 
 // The screen the image holds more of, as the keyer decides it: green when
 // the blue bytes add up to less than the green ones.
@@ -129,8 +105,8 @@ Outcome KeyDrawable(const KeyRequest& r) {
     if (entry == nullptr) return Failure(GIMP_PDB_EXECUTION_ERROR, error);
 
     gimp_progress_init(kFilterTitle);
-    const GeglRectangle area{x, y, width, height};
-    std::vector<uint8_t> pixels = ReadArea(r.drawable, area);
+    const Area area{x, y, width, height};
+    std::vector<uint8_t> pixels = ReadRgba(r.drawable, area);
     const double read = Since(start);
     const uint8_t screen = r.settings.ScreenGiven() ? uint8_t(0) : DetectScreen(pixels);
 
@@ -171,7 +147,7 @@ Outcome KeyDrawable(const KeyRequest& r) {
     gimp_image_undo_group_start(r.image);
     if (WritesTransparency(settings.OutputMethod) && !gimp_drawable_has_alpha(r.drawable))
         gimp_layer_add_alpha(r.drawable);
-    WriteArea(r.drawable, area, host.image());
+    WriteRgba(r.drawable, area, host.image());
     gimp_image_undo_group_end(r.image);
     gimp_progress_update(1.0);
     if (r.kind == RunKind::Dialog) gimp_displays_flush();

@@ -103,7 +103,6 @@ bool ReadRequest(const std::string& name, gint count, const GimpParam* p, KeyReq
 void Run(const gchar* name, gint count, const GimpParam* parameters, gint* returnCount, GimpParam** returned) {
     static GimpParam values[2];
     static std::string message;
-    gegl_init(nullptr, nullptr);
     KeyRequest request{};
     Outcome outcome{GIMP_PDB_SUCCESS, ""};
     if (!ReadRequest(name, count, parameters, &request, &outcome.message))
