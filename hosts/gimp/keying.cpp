@@ -43,10 +43,15 @@ uint8_t DetectScreen(const std::vector<uint8_t>& rgba) {
     return blue < green ? 1 : 0;
 }
 
-// From the filter's worker thread, while the main thread waits for it.
-void ShowProgress(int32_t done, int32_t total, void*) {
+// From the filter's worker thread, while the main thread waits for it. The
+// bar appears with the first report: none while the dialog is open.
+void ShowProgress(int32_t done, int32_t total, void* context) {
     if (total <= 0) return;
     std::lock_guard<std::mutex> hold(WireLock());
+    if (auto* started = static_cast<bool*>(context); !*started) {
+        gimp_progress_init(kFilterTitle);
+        *started = true;
+    }
     gimp_progress_update(std::clamp(double(done + 1) / total, 0.0, 1.0));
 }
 
@@ -104,7 +109,6 @@ Outcome KeyDrawable(const KeyRequest& r) {
     const inprocess::EntryPoint entry = LoadFilter(&error);
     if (entry == nullptr) return Failure(GIMP_PDB_EXECUTION_ERROR, error);
 
-    gimp_progress_init(kFilterTitle);
     const Area area{x, y, width, height};
     std::vector<uint8_t> pixels = ReadRgba(r.drawable, area);
     const double read = Since(start);
@@ -114,7 +118,9 @@ Outcome KeyDrawable(const KeyRequest& r) {
     host.SetImage(width, height, 4, std::move(pixels));
     host.SetFilterCase(gimp_selection_is_empty(r.image) ? filterCaseEditableTransparencyNoSelection
                                                         : filterCaseEditableTransparencyWithSelection);
+    bool progressShown = false;
     host.progressListener = ShowProgress;
+    host.progressContext = &progressShown;
     Shown shown{start};
     host.displayDrawer = DrawPicture;
     host.displayContext = &shown;
@@ -149,7 +155,7 @@ Outcome KeyDrawable(const KeyRequest& r) {
         gimp_layer_add_alpha(r.drawable);
     WriteRgba(r.drawable, area, host.image());
     gimp_image_undo_group_end(r.image);
-    gimp_progress_update(1.0);
+    if (progressShown) gimp_progress_end();
     if (r.kind == RunKind::Dialog) gimp_displays_flush();
     StoreLastSettings(settings);
 
