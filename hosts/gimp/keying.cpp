@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 #include <vector>
 
 #include "host/host_interface.h"
@@ -26,10 +27,24 @@ constexpr int kLargestSide = 32767;
 
 double Since(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
 
-// The time the dialog's preview was first shown, for the timings.
-struct Shown {
-    Clock::time_point start;
-    double after = -1;
+// With TAVRISK_TIMINGS set, what the run took is reported on standard
+// error when it ends: the steps, and the times from the program's start to
+// the dialog's first preview and to the end.
+struct Timings {
+    Clock::time_point start = Clock::now();
+    int width = 0, height = 0;
+    double read = -1, keyed = -1, written = -1, shown = -1;
+
+    double Now() const { return Since(start); }
+    ~Timings() {
+        if (std::getenv("TAVRISK_TIMINGS") == nullptr || read < 0) return;
+        const double programToRun = std::chrono::duration<double>(start - ProgramStart()).count();
+        std::fprintf(stderr, "tavrisk-gimp: %d x %d pixels: read %.3f s", width, height, read);
+        if (keyed >= 0) std::fprintf(stderr, ", keyed %.3f s", keyed - read);
+        if (written >= 0) std::fprintf(stderr, ", written %.3f s", written - keyed);
+        if (shown >= 0) std::fprintf(stderr, "; the dialog's preview shown %.3f s after the program started", programToRun + shown);
+        std::fprintf(stderr, "; %.3f s from the program's start to the end\n", programToRun + Now());
+    }
 };
 
 // The screen the image holds more of, as the keyer decides it: green when
@@ -58,8 +73,12 @@ void ShowProgress(int32_t done, int32_t total, void* context) {
 // displayPixels: the picture painted with cairo on the context of the
 // dialog's paint.
 void DrawPicture(const inprocess::DisplayCapture& picture, void* platformContext, void* context) {
-    auto* shown = static_cast<Shown*>(context);
-    if (shown->after < 0) shown->after = Since(shown->start);
+    auto* timings = static_cast<Timings*>(context);
+    if (timings->shown < 0) {
+        timings->shown = timings->Now();
+        if (std::getenv("TAVRISK_TIMINGS") != nullptr)
+            std::fprintf(stderr, "tavrisk-gimp: the dialog's preview shown\n");
+    }
     cairo_surface_t* pixels = cairo_image_surface_create(CAIRO_FORMAT_RGB24, picture.width, picture.height);
     unsigned char* data = cairo_image_surface_get_data(pixels);
     const int stride = cairo_image_surface_get_stride(pixels);
@@ -80,6 +99,19 @@ void DrawPicture(const inprocess::DisplayCapture& picture, void* platformContext
     cairo_surface_destroy(pixels);
 }
 
+// The filter keeps the large working buffers of a run, mapped, for the next
+// run of the same size (fresh memory is dear on first touch). A run of an
+// area of the same size whose first request the host refuses has it make
+// them, and touch the first, before the real run needs them.
+void PrepareWorkingBuffers(inprocess::EntryPoint entry, int width, int height) {
+    inprocess::InProcessHost host(entry);
+    host.SetImage(width, height, 4, {});
+    host.failAtCall = 0;
+    if (host.Call(filterSelectorParameters) != noErr || host.record().parameters == nullptr) return;
+    reinterpret_cast<ParameterRecord*>(*host.record().parameters)->ShowDialog = 0;
+    host.RunFilter(false);
+}
+
 bool WritesTransparency(int method) { return method == 0 || method == 2 || method == 4; }
 
 Outcome Failure(GimpPDBStatusType status, std::string message) { return Outcome{status, std::move(message)}; }
@@ -89,7 +121,7 @@ std::string AreaText(int width, int height) { return std::to_string(width) + " x
 }  // namespace
 
 Outcome KeyDrawable(const KeyRequest& r) {
-    const Clock::time_point start = Clock::now();
+    Timings timings;
     if (!gimp_item_is_valid(r.drawable) || !gimp_item_is_drawable(r.drawable))
         return Failure(GIMP_PDB_CALLING_ERROR, "there is no drawable to key");
     if (gimp_item_is_group(r.drawable))
@@ -105,13 +137,19 @@ Outcome KeyDrawable(const KeyRequest& r) {
     if (width > kLargestSide || height > kLargestSide)
         return Failure(GIMP_PDB_EXECUTION_ERROR, "the filtered area is " + AreaText(width, height) +
                                                      " pixels; the filter keys at most 32767 pixels a side");
+    // The filter is loaded, and its working buffers made, while GIMP hands
+    // over the pixels.
     std::string error;
-    const inprocess::EntryPoint entry = LoadFilter(&error);
-    if (entry == nullptr) return Failure(GIMP_PDB_EXECUTION_ERROR, error);
-
+    inprocess::EntryPoint entry = nullptr;
+    std::thread preparing([&] {
+        entry = LoadFilter(&error);
+        if (entry != nullptr) PrepareWorkingBuffers(entry, width, height);
+    });
     const Area area{x, y, width, height};
     std::vector<uint8_t> pixels = ReadRgba(r.drawable, area);
-    const double read = Since(start);
+    preparing.join();
+    if (entry == nullptr) return Failure(GIMP_PDB_EXECUTION_ERROR, error);
+    timings.width = width, timings.height = height, timings.read = timings.Now();
     const uint8_t screen = r.settings.ScreenGiven() ? uint8_t(0) : DetectScreen(pixels);
 
     inprocess::InProcessHost host(entry);
@@ -121,9 +159,8 @@ Outcome KeyDrawable(const KeyRequest& r) {
     bool progressShown = false;
     host.progressListener = ShowProgress;
     host.progressContext = &progressShown;
-    Shown shown{start};
     host.displayDrawer = DrawPicture;
-    host.displayContext = &shown;
+    host.displayContext = &timings;
     OfferClipboard(width, height);
     if (r.kind == RunKind::Dialog) {
         // The dialog opens on GIMP's display, over the image's window.
@@ -147,7 +184,7 @@ Outcome KeyDrawable(const KeyRequest& r) {
         return Failure(GIMP_PDB_EXECUTION_ERROR,
                        result == memFullErr ? "not enough memory to key " + AreaText(width, height) + " pixels"
                                             : "keying failed (result " + std::to_string(result) + ")");
-    const double keyed = Since(start);
+    timings.keyed = timings.Now();
 
     const ParameterRecord settings = *record;
     gimp_image_undo_group_start(r.image);
@@ -158,13 +195,7 @@ Outcome KeyDrawable(const KeyRequest& r) {
     if (progressShown) gimp_progress_end();
     if (r.kind == RunKind::Dialog) gimp_displays_flush();
     StoreLastSettings(settings);
-
-    if (std::getenv("TAVRISK_TIMINGS") != nullptr) {
-        std::fprintf(stderr, "tavrisk-gimp: %s pixels: read %.3f s, keyed %.3f s, written %.3f s, in all %.3f s", 
-                     AreaText(width, height).c_str(), read, keyed - read, Since(start) - keyed, Since(start));
-        if (shown.after >= 0) std::fprintf(stderr, "; the dialog showed its preview %.3f s after the start", shown.after);
-        std::fprintf(stderr, "\n");
-    }
+    timings.written = timings.Now();
     return Outcome{GIMP_PDB_SUCCESS, ""};
 }
 

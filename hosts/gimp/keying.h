@@ -7,6 +7,7 @@
 
 #include <libgimp/gimp.h>
 
+#include <chrono>
 #include <string>
 
 #include "hosts/gimp/settings.h"
@@ -32,5 +33,8 @@ struct Outcome {
 };
 
 Outcome KeyDrawable(const KeyRequest& request);
+
+// When the program started (its main function), for the timings.
+std::chrono::steady_clock::time_point ProgramStart();
 
 }  // namespace tav::gimp

@@ -124,6 +124,16 @@ void Run(const gchar* name, gint count, const GimpParam* parameters, gint* retur
 }  // namespace
 }  // namespace tav::gimp
 
+namespace tav::gimp {
+std::chrono::steady_clock::time_point ProgramStart() {
+    static const std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
+    return start;
+}
+}  // namespace tav::gimp
+
 const GimpPlugInInfo PLUG_IN_INFO = {nullptr, nullptr, tav::gimp::Query, tav::gimp::Run};
 
-MAIN()
+int main(int argc, char** argv) {
+    tav::gimp::ProgramStart();
+    return gimp_main(&PLUG_IN_INFO, argc, argv);
+}
