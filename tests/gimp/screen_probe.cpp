@@ -1,6 +1,6 @@
 // screen_probe: the screen as the user sees it, for the checks of the dialog
 // in GIMP.
-//   screen_probe grab OUT.png              the whole screen into a PNG
+//   screen_probe grab OUT.png [X Y W H]    the screen (or a part) into a PNG
 //   screen_probe wait PICTURE.png SECONDS  waits until the picture is on the
 //                                          screen, pixel for pixel; prints
 //                                          where, exit 1 when it never is
@@ -49,9 +49,13 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "screen_probe: no display\n");
         return 2;
     }
-    if (argc == 3 && std::strcmp(argv[1], "grab") == 0) {
+    if ((argc == 3 || argc == 7) && std::strcmp(argv[1], "grab") == 0) {
         GdkPixbuf* screen = Screen();
-        return screen != nullptr && gdk_pixbuf_save(screen, argv[2], "png", nullptr, nullptr) ? 0 : 1;
+        if (screen == nullptr) return 1;
+        GdkPixbuf* part = argc == 7 ? gdk_pixbuf_new_subpixbuf(screen, std::atoi(argv[3]), std::atoi(argv[4]),
+                                                               std::atoi(argv[5]), std::atoi(argv[6]))
+                                    : screen;
+        return gdk_pixbuf_save(part, argv[2], "png", nullptr, "compression", "9", nullptr) ? 0 : 1;
     }
     if (argc == 4 && std::strcmp(argv[1], "wait") == 0) {
         GdkPixbuf* picture = gdk_pixbuf_new_from_file(argv[2], nullptr);
@@ -70,6 +74,6 @@ int main(int argc, char** argv) {
         } while (std::chrono::steady_clock::now() < deadline);
         return 1;
     }
-    std::fprintf(stderr, "usage: screen_probe grab OUT.png | wait PICTURE.png SECONDS\n");
+    std::fprintf(stderr, "usage: screen_probe grab OUT.png [X Y W H] | wait PICTURE.png SECONDS\n");
     return 2;
 }
