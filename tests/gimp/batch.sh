@@ -5,9 +5,9 @@
 # same settings, byte for byte: the six methods (the background method over
 # a picture GIMP copied), a selection, a layer without alpha (with an output
 # that adds alpha and one that does not), the screen detected for a settings
-# file that does not name it, and the repeated filter. Grey and indexed
-# images, settings out of range and a clipboard picture of another size
-# change nothing.
+# file that does not name it, a 16-bit image, and the repeated filter. Grey
+# and indexed images, settings out of range and a clipboard picture of
+# another size change nothing.
 # Usage: batch.sh BUILD_DIR
 set -euo pipefail
 build=$(cd "$1" && pwd)
@@ -74,6 +74,9 @@ refused() {
   case_ m5-clipboard alpha "$(call "$(settings 5)")"
   case_ selection alpha "(gimp-image-select-rectangle image CHANNEL-OP-REPLACE 30 20 120 90)" \
     "$(call "$(settings 0)")"
+  # 16 bits a channel: GIMP hands over 8 and takes them back, exactly.
+  case_ precision alpha "(gimp-image-convert-precision image PRECISION-U16-GAMMA)" "$(call "$(settings 0)")" \
+    "(gimp-image-convert-precision image PRECISION-U8-GAMMA)"
   case_ flat-m0 flat "$(call "$(settings 0)")"
   case_ flat-m1 flat "$(call "$(settings 1)")"
   case_ detect alpha "$(file_call detect.tvk)"
@@ -99,6 +102,7 @@ for method in 0 1 3; do key "m$method-args" alpha.png $(keyer_sets "$(settings $
 for method in 2 4; do key "m$method-file" alpha.png --settings "$work/m$method.tvk"; done
 key m5-clipboard alpha.png $(keyer_sets "$(settings 5)") --background "$work/bg.png"
 key selection alpha.png $(keyer_sets "$(settings 0)") --region 30,20,120,90
+key precision alpha.png $(keyer_sets "$(settings 0)")
 key flat-m0 flat.png $(keyer_sets "$(settings 0)")
 key flat-m1 flat.png $(keyer_sets "$(settings 1)")
 key detect alpha.png --settings "$work/detect.tvk"
