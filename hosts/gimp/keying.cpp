@@ -33,7 +33,7 @@ double Since(Clock::time_point start) { return std::chrono::duration<double>(Clo
 struct Timings {
     Clock::time_point start = Clock::now();
     int width = 0, height = 0;
-    double read = -1, keyed = -1, written = -1, shown = -1;
+    double read = -1, running = -1, keyed = -1, written = -1, shown = -1;
 
     double Now() const { return Since(start); }
     ~Timings() {
@@ -42,7 +42,9 @@ struct Timings {
         std::fprintf(stderr, "tavrisk-gimp: %d x %d pixels: read %.3f s", width, height, read);
         if (keyed >= 0) std::fprintf(stderr, ", keyed %.3f s", keyed - read);
         if (written >= 0) std::fprintf(stderr, ", written %.3f s", written - keyed);
-        if (shown >= 0) std::fprintf(stderr, "; the dialog's preview shown %.3f s after the program started", programToRun + shown);
+        if (shown >= 0)
+            std::fprintf(stderr, "; the dialog's preview shown %.3f s after the program started (%.3f s after the run)",
+                         programToRun + shown, shown - running);
         std::fprintf(stderr, "; %.3f s from the program's start to the end\n", programToRun + Now());
     }
 };
@@ -177,6 +179,7 @@ Outcome KeyDrawable(const KeyRequest& r) {
         r.settings.ApplyTo(record);
         if (!r.settings.ScreenGiven()) record->ScreenColor = screen;
         record->ShowDialog = r.kind == RunKind::Dialog ? 1 : 0;
+        timings.running = timings.Now();
         result = host.RunFilter(false);
     }
     if (result == 1) return Outcome{GIMP_PDB_CANCEL, ""};  // the dialog's Cancel: nothing changes
