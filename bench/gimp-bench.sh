@@ -27,6 +27,7 @@ for i in "${!keys[@]}"; do sets+=(--set "${keys[$i]}=${values[$i]}"); done
 stats() {  # the median and the fastest of the numbers on standard input
   sort -n | awk '{ v[NR] = $1 } END { printf "%.3f s (fastest %.3f s)", v[int((NR + 1) / 2)], v[1] }'
 }
+median() { sort -n "$1" | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 keyer_runs() {
   for ((i = 0; i < runs; i++)); do
     "$keyer" key "$work/big.png" -o "$work/keyer.png" --quiet --timings "${sets[@]}" 2>&1 |
@@ -46,6 +47,7 @@ keyer_runs >"$work/keyer.txt"
 gimp-console-2.10 -i -d -f -b "(load \"$work/batch.scm\")" -b '(gimp-quit 0)' >"$work/batch.log" 2>&1
 keyer_runs >>"$work/keyer.txt"
 sed -n 's/.*; \([0-9.]*\) s from the program.s start to the end/\1/p' "$work/batch.log" >"$work/plugin.txt"
+grep '^tavrisk-gimp' "$work/batch.log" >&2
 
 # The dialog: GIMP's interface on a private display, the dialog left with
 # Escape once its preview is shown.
@@ -84,8 +86,7 @@ sed -n 's/.*preview shown .* (\([0-9.]*\) s after the run).*/\1/p' "$work/dialog
 echo "6000 x 4000 layer, $runs runs each (medians):"
 echo "  keyer, run step:                      $(stats <"$work/keyer.txt")"
 echo "  GIMP plug-in, keyed non-interactively: $(stats <"$work/plugin.txt")"
-awk 'NR == FNR { k[NR] = $1; nk = NR; next } { p[FNR] = $1; np = FNR }
-  END { asort(k); asort(p); printf "  the plug-in against the keyer:         %.2f times\n", p[int((np + 1) / 2)] / k[int((nk + 1) / 2)] }' \
-  "$work/keyer.txt" "$work/plugin.txt"
+awk -v p="$(median "$work/plugin.txt")" -v k="$(median "$work/keyer.txt")" \
+  'BEGIN { printf "  the plug-in against the keyer:         %.2f times\n", p / k }'
 echo "  the dialog's first preview, from the program's start: $(stats <"$work/dialog.txt")"
 echo "                             from the filter's run:      $(stats <"$work/dialog-run.txt")"
