@@ -174,4 +174,6 @@ void PutPixels(DeviceContext context, int x, int y, int width, int height, const
 
 void SetMonitorWorkAreas(const std::vector<PixelRect>& areas) { g_monitors = areas; }
 
+PixelRect DialogUnitsToPixels(WindowHandle, const PixelRect& units) { return ToPixels(units); }
+
 }  // namespace tav::platform

@@ -1,8 +1,10 @@
-// Dialogs on POSIX run in the process, without a window system: the dialog
-// is a model of its controls, and a program (the keyer's preview, the tests)
-// drives it with the user's actions while it is open. Drawing goes to a
-// picture of the dialog's client area. The model keeps the dialog manager's
-// behaviours that dialogs rely on (see platform/window_toolkit.h).
+// Working a dialog from the program (the keyer's preview, the tests): the
+// user's actions and what the dialog shows, while it is open. Drawing goes to
+// a picture of the dialog's client area. Two toolkits serve it: the
+// in-process model of the controls with the dialog manager's rules (see
+// platform/window_toolkit.h), which needs no window system, and the GTK
+// toolkit (platform/gtk/dialog_driver.cpp), whose real widgets get the
+// actions as events.
 #pragma once
 
 #include <cstdint>
@@ -19,9 +21,9 @@ namespace tav::platform {
 using DialogDriver = void (*)(WindowHandle dialog, void* context);
 void SetDialogDriver(DialogDriver driver, void* context);
 
-// Dialog units to pixels: what a dialog of the template's font measures.
-constexpr int kDialogBaseUnitX = 6;
-constexpr int kDialogBaseUnitY = 13;
+// Dialog units to pixels, as the dialog measures them (its font's average
+// character size).
+PixelRect DialogUnitsToPixels(WindowHandle dialog, const PixelRect& units);
 
 // The user's actions. Each is handled as the system would deliver it, paints
 // included; nothing happens once the dialog has ended.

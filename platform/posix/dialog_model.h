@@ -15,6 +15,7 @@
 
 namespace tav::platform::model {
 
+constexpr int kDialogBaseUnitX = 6, kDialogBaseUnitY = 13;  // the template's font, measured
 constexpr uint8_t kUnpainted = 255;  // the client area before the dialog paints
 constexpr int kFrameWidth = 3;       // the window's border, each side
 constexpr int kCaptionHeight = 22;
