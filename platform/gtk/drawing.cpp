@@ -4,26 +4,16 @@
 // system draws them (lines leave out their end point, XOR lines flip the
 // colour's bits); a host draws what displayPixels is given with cairo.
 #include <algorithm>
-#include <cstdlib>
 #include <vector>
 
 #include "platform/gtk/toolkit.h"
+#include "platform/posix/pens.h"
 #include "resources/eyedropper.h"
 
 namespace tav::platform {
 namespace {
 
-struct Pen {
-    uint8_t r, g, b;
-};
-Pen g_blackPen{0, 0, 0};
-Pen g_whitePen{255, 255, 255};
-
-struct ContextState {
-    Pen* pen = &g_blackPen;
-    bool xorLines = false;
-    int x = 0, y = 0;
-};
+using pens::PenState;
 const cairo_user_data_key_t kStateKey{};
 
 struct Bitmap {
@@ -33,8 +23,8 @@ struct Bitmap {
 
 cairo_t* Cairo(DeviceContext context) { return reinterpret_cast<cairo_t*>(context); }
 
-ContextState* StateOf(DeviceContext context) {
-    return static_cast<ContextState*>(cairo_get_user_data(Cairo(context), &kStateKey));
+PenState* StateOf(DeviceContext context) {
+    return static_cast<PenState*>(cairo_get_user_data(Cairo(context), &kStateKey));
 }
 
 uint32_t Opaque(uint8_t r, uint8_t g, uint8_t b) {
@@ -79,7 +69,7 @@ namespace gtk {
 
 DeviceContext BeginContext(Dialog* d) {
     cairo_t* cr = cairo_create(d->picture);
-    cairo_set_user_data(cr, &kStateKey, new ContextState, [](void* state) { delete static_cast<ContextState*>(state); });
+    cairo_set_user_data(cr, &kStateKey, new PenState, [](void* state) { delete static_cast<PenState*>(state); });
     return reinterpret_cast<DeviceContext>(cr);
 }
 
@@ -119,64 +109,20 @@ void DrawBlackFrame(Dialog* d, const PixelRect& r) {
 
 }  // namespace gtk
 
-PenHandle CreatePen(uint8_t red, uint8_t green, uint8_t blue) {
-    return reinterpret_cast<PenHandle>(new Pen{red, green, blue});
-}
-
-void DeletePen(PenHandle pen) {
-    auto* p = reinterpret_cast<Pen*>(pen);
-    if (p != nullptr && p != &g_blackPen && p != &g_whitePen) delete p;
-}
-
-PenHandle BlackPen() { return reinterpret_cast<PenHandle>(&g_blackPen); }
-PenHandle WhitePen() { return reinterpret_cast<PenHandle>(&g_whitePen); }
-
-PenHandle SelectPen(DeviceContext context, PenHandle pen) {
-    ContextState* s = StateOf(context);
-    Pen* previous = s->pen;
-    s->pen = reinterpret_cast<Pen*>(pen);
-    return reinterpret_cast<PenHandle>(previous);
-}
-
-bool SetXorLines(DeviceContext context, bool xorLines) {
-    ContextState* s = StateOf(context);
-    const bool previous = s->xorLines;
-    s->xorLines = xorLines;
-    return previous;
-}
-
-void MoveTo(DeviceContext context, int x, int y) {
-    ContextState* s = StateOf(context);
-    s->x = x;
-    s->y = y;
-}
+namespace pens {
+PenState* PenStateOf(DeviceContext context) { return StateOf(context); }
+}  // namespace pens
 
 void LineTo(DeviceContext context, int x, int y) {
-    ContextState* s = StateOf(context);
+    PenState* s = StateOf(context);
     Pixels pixels(context);
-    const Pen& pen = *s->pen;
-    // Bresenham's steps from the current point, the end point left out.
-    int x0 = s->x, y0 = s->y;
-    const int dx = std::abs(x - x0), dy = -std::abs(y - y0);
-    const int sx = x0 < x ? 1 : -1, sy = y0 < y ? 1 : -1;
-    int error = dx + dy;
-    while (x0 != x || y0 != y) {
+    const uint32_t colour = Opaque(s->pen->r, s->pen->g, s->pen->b);
+    pens::TraceLine(s, x, y, [&](int px, int py) {
         if (s->xorLines)
-            pixels.Flip(x0, y0, Opaque(pen.r, pen.g, pen.b) & 0xFFFFFFu);
+            pixels.Flip(px, py, colour & 0xFFFFFFu);
         else
-            pixels.Set(x0, y0, Opaque(pen.r, pen.g, pen.b));
-        const int twice = 2 * error;
-        if (twice >= dy) {
-            error += dy;
-            x0 += sx;
-        }
-        if (twice <= dx) {
-            error += dx;
-            y0 += sy;
-        }
-    }
-    s->x = x;
-    s->y = y;
+            pixels.Set(px, py, colour);
+    });
 }
 
 void SetPixelColor(DeviceContext context, int x, int y, uint8_t red, uint8_t green, uint8_t blue) {

@@ -4,8 +4,6 @@
 
 namespace tav::platform::model {
 
-Pen g_blackPen{0, 0, 0};
-Pen g_whitePen{255, 255, 255};
 DialogDriver g_driver = nullptr;
 void* g_driverContext = nullptr;
 std::vector<PixelRect> g_monitors{PixelRect{0, 0, 1920, 1080}};
@@ -45,7 +43,7 @@ void Pump(Dialog* d) {
             if (!c->redraw || d->ended) continue;
             c->redraw = false;
             any = true;
-            Context context{d, &g_blackPen, false, 0, 0};
+            Context context{d, {}};
             DrawItem item{c->info.id, reinterpret_cast<DeviceContext>(&context), c->info.pixels, c->pressed};
             d->Send(kMessageDrawItem, uintptr_t(c->info.id), reinterpret_cast<intptr_t>(&item));
         }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/posix/dialog_driver.h"
+#include "platform/posix/pens.h"
 #include "platform/window_toolkit.h"
 #include "resources/dialog_template.h"
 
@@ -73,17 +74,9 @@ struct Dialog {
     }
 };
 
-struct Pen {
-    uint8_t r, g, b;
-};
-extern Pen g_blackPen;
-extern Pen g_whitePen;
-
 struct Context {
     Dialog* dialog;
-    Pen* pen;
-    bool xorLines;
-    int x, y;
+    pens::PenState pen;
 };
 
 struct Bitmap {

@@ -175,7 +175,7 @@ PaintSession BeginPaint(WindowHandle dialog) {
     d->invalid = PixelRect{};
     ++d->paints;
     PaintSession paint{};
-    paint.context = reinterpret_cast<DeviceContext>(new Context{d, &g_blackPen, false, 0, 0});
+    paint.context = reinterpret_cast<DeviceContext>(new Context{d, {}});
     return paint;
 }
 
@@ -185,66 +185,21 @@ void EndPaint(WindowHandle, PaintSession* paint) {
 }
 
 DeviceContext GetDrawingContext(WindowHandle dialog) {
-    return reinterpret_cast<DeviceContext>(new Context{DialogOf(dialog), &g_blackPen, false, 0, 0});
+    return reinterpret_cast<DeviceContext>(new Context{DialogOf(dialog), {}});
 }
 
 void ReleaseDrawingContext(WindowHandle, DeviceContext context) { delete ContextOf(context); }
 
+namespace pens {
+PenState* PenStateOf(DeviceContext context) { return &ContextOf(context)->pen; }
+}  // namespace pens
+
 DrawItem ReadDrawItem(intptr_t second) { return *reinterpret_cast<const DrawItem*>(second); }
-
-PenHandle CreatePen(uint8_t red, uint8_t green, uint8_t blue) {
-    return reinterpret_cast<PenHandle>(new Pen{red, green, blue});
-}
-
-void DeletePen(PenHandle pen) {
-    auto* p = reinterpret_cast<Pen*>(pen);
-    if (p != nullptr && p != &g_blackPen && p != &g_whitePen) delete p;
-}
-
-PenHandle BlackPen() { return reinterpret_cast<PenHandle>(&g_blackPen); }
-PenHandle WhitePen() { return reinterpret_cast<PenHandle>(&g_whitePen); }
-
-PenHandle SelectPen(DeviceContext context, PenHandle pen) {
-    Context* c = ContextOf(context);
-    Pen* previous = c->pen;
-    c->pen = reinterpret_cast<Pen*>(pen);
-    return reinterpret_cast<PenHandle>(previous);
-}
-
-bool SetXorLines(DeviceContext context, bool xorLines) {
-    Context* c = ContextOf(context);
-    const bool previous = c->xorLines;
-    c->xorLines = xorLines;
-    return previous;
-}
-
-void MoveTo(DeviceContext context, int x, int y) {
-    Context* c = ContextOf(context);
-    c->x = x;
-    c->y = y;
-}
 
 void LineTo(DeviceContext context, int x, int y) {
     Context* c = ContextOf(context);
-    // Bresenham's steps from the current point, the end point left out.
-    int x0 = c->x, y0 = c->y;
-    const int dx = std::abs(x - x0), dy = -std::abs(y - y0);
-    const int sx = x0 < x ? 1 : -1, sy = y0 < y ? 1 : -1;
-    int error = dx + dy;
-    while (x0 != x || y0 != y) {
-        Plot(c, x0, y0, c->pen->r, c->pen->g, c->pen->b, c->xorLines);
-        const int twice = 2 * error;
-        if (twice >= dy) {
-            error += dy;
-            x0 += sx;
-        }
-        if (twice <= dx) {
-            error += dx;
-            y0 += sy;
-        }
-    }
-    c->x = x;
-    c->y = y;
+    const pens::Pen& pen = *c->pen.pen;
+    pens::TraceLine(&c->pen, x, y, [&](int px, int py) { Plot(c, px, py, pen.r, pen.g, pen.b, c->pen.xorLines); });
 }
 
 void SetPixelColor(DeviceContext context, int x, int y, uint8_t red, uint8_t green, uint8_t blue) {
