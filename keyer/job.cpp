@@ -92,13 +92,13 @@ bool ReadInput(const Batch& batch, Job* job, std::function<void(int width, int h
     return true;
 }
 
-void DecideScreen(const Batch& batch, Job* job) {
+void DecideScreen(const Batch& batch, Job* job, const uint8_t* pixels) {
     job->settings = batch.base.record;
     if (batch.base.screenDecided) return;
     const Image& image = job->image;
     const Region& a = job->area;
     const size_t rowBytes = size_t(image.width) * 4;
-    const uint8_t* first = &image.rgba[size_t(a.y) * rowBytes + size_t(a.x) * 4];
+    const uint8_t* first = (pixels != nullptr ? pixels : image.rgba.data()) + size_t(a.y) * rowBytes + size_t(a.x) * 4;
     job->settings.ScreenColor = uint8_t(ScreenColorOf(first, a.width, a.height, rowBytes, 4));
 }
 

@@ -54,8 +54,9 @@ bool ReportFailure(const Job& job, const std::string& file, const std::string& w
 bool ReadInput(const Batch& batch, Job* job, std::function<void(int width, int height)> sizeKnown = {});
 
 // The settings of this input: the batch's, with the screen detected from
-// the filtered area unless the command line or the settings named it.
-void DecideScreen(const Batch& batch, Job* job);
+// the filtered area unless the command line or the settings named it. The
+// pixels are the job's image's, or those at `pixels` (of its size).
+void DecideScreen(const Batch& batch, Job* job, const uint8_t* pixels = nullptr);
 
 // Reads the background picture on first need; false when it cannot be read
 // (the reason is in the batch).

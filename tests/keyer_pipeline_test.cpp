@@ -89,11 +89,12 @@ std::vector<std::string> Screen(const std::string& text) {
 // The keyer run with `arguments`, $TMPDIR `tmpdir` and a terminal of its own
 // as standard error, held at the calls named in `points` by the pause points
 // preloaded into it (tests/doubles/pause_point.cpp); killed if still running
-// at the end.
+// at the end. With `input`, standard input is that file, and standard output
+// goes nowhere.
 class PausedKeyer {
 public:
     PausedKeyer(const std::vector<std::string>& points, const std::vector<std::string>& arguments,
-                const std::string& tmpdir)
+                const std::string& tmpdir, const std::string& input = "")
         : master_(posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC)) {
         EXPECT_TRUE(grantpt(master_) == 0 && unlockpt(master_) == 0);
         const std::string terminal = ptsname(master_);
@@ -119,6 +120,8 @@ public:
         if ((child_ = fork()) == 0) {
             setsid();
             dup2(open(terminal.c_str(), O_RDWR), STDERR_FILENO);
+            if (!input.empty()) dup2(open(input.c_str(), O_RDONLY), STDIN_FILENO);
+            if (!input.empty()) dup2(open("/dev/null", O_WRONLY), STDOUT_FILENO);
             for (int fd : theirs) fcntl(fd, F_SETFD, 0);
             execv("/usr/bin/env", argv.data());
             _exit(127);
@@ -161,6 +164,14 @@ public:
         return status;
     }
     const std::string& terminal() const { return terminal_; }
+    // After Finish: true once every process that holds the points (the
+    // keyer's own keying processes too) has ended.
+    bool AllEnded() {
+        char byte;
+        for (pollfd end{tell_, POLLIN, 0}; poll(&end, 1, 60000) > 0;)
+            if (read(tell_, &byte, 1) <= 0) return true;
+        return false;
+    }
 
 private:
     pid_t child_;
@@ -223,12 +234,14 @@ struct Moment {
     const char* name;
     const char* point;
     bool batch;  // in.png, in2.png and gone.png: the first is written while the second is keyed
+    bool stream = false;  // a raw frame of in.png's, keyed in a keying process
 };
 constexpr Moment kMoments[] = {
     {"MakingBuffers", "posix_fallocate", false},  // the private folder and the first working file are made
     {"Keying", "fflush", false},                  // the first progress bar is drawn
     {"Writing", "fsync", false},                  // the hidden partial output is whole, not yet renamed
     {"WritingWhileKeyingTheNext", "fflush", true},
+    {"KeyingAFrame", "posix_fallocate", false, true},  // the keying process makes its buffers
 };
 
 class KeyerInterruptTest : public ::testing::TestWithParam<std::tuple<int, Moment>> {};
@@ -239,15 +252,18 @@ TEST_P(KeyerInterruptTest, NothingIsLeftBehind) {
     const std::string tmp = folder.Path("tmp"), out = folder.Path("out");
     std::filesystem::create_directory(tmp);
     std::filesystem::create_directory(out);
-    Write(folder.Path("in.png"), Scene(700, 600, true));  // working buffers of more than 1 MiB: files
+    const Image image = Scene(700, 600, true);
+    Write(folder.Path("in.png"), image);  // working buffers of more than 1 MiB: files
+    WriteFile(folder.Path("in.raw"), std::string(image.rgba.begin(), image.rgba.end()));
     std::vector<std::string> arguments = {"key", folder.Path("in.png"), "--outdir", out}, points;
+    if (moment.stream) arguments = {"key", "--raw", "700x600", "-", "--jobs", "2"};
     if (moment.batch) {
         std::filesystem::copy_file(folder.Path("in.png"), folder.Path("in2.png"));
         arguments.insert(arguments.end(), {folder.Path("in2.png"), folder.Path("gone.png"), "--jobs", "2"});
         points = kOverlapPoints;
     }
     points.push_back(moment.point);
-    PausedKeyer keyer(points, arguments, tmp);
+    PausedKeyer keyer(points, arguments, tmp, moment.stream ? folder.Path("in.raw") : "");
     ASSERT_TRUE(!moment.batch || HoldFirstWriteWhileSecondKeys(keyer));
     ASSERT_TRUE(keyer.HoldAt({int(points.size()) - 1})) << "the run never reached " << moment.point;
     // What the moment has made: the private folder, and the partial output.
@@ -257,6 +273,7 @@ TEST_P(KeyerInterruptTest, NothingIsLeftBehind) {
     const int status = keyer.Finish(signal);
     ASSERT_TRUE(WIFSIGNALED(status)) << "status " << status;
     EXPECT_EQ(WTERMSIG(status), signal);
+    EXPECT_TRUE(keyer.AllEnded());
     EXPECT_EQ(NamesIn(tmp), std::vector<std::string>{});
     EXPECT_EQ(NamesIn(out), std::vector<std::string>{});
 }

@@ -69,8 +69,8 @@ TEST_P(RawStreamTest, KeysEachFrameAsTheSameImageWithTheFirstFramesScreen) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, RawStreamTest,
     ::testing::Values(StreamCase{"rgba", false, ""}, StreamCase{"rgbaOneThread", false, "--jobs 1 --set MatteBlur=2"},
-                      StreamCase{"rgb24Matte", true, "--method matte-transparency --set Gamma=30"},
-                      StreamCase{"rgbaRegion", false, "--region 5,4,30,20 --set MatteChoke=1"}),
+                      StreamCase{"rgb24Matte", true, "--method matte-transparency --set Gamma=30 --jobs 2"},
+                      StreamCase{"rgbaRegion", false, "--region 5,4,30,20 --set MatteChoke=1 --jobs 3"}),
     kCaseName);
 
 struct EndCase {
@@ -111,6 +111,26 @@ INSTANTIATE_TEST_SUITE_P(
                       EndCase{"oneByteShort", 3 * kFrame - 1, 1,
                               "tavrisk: standard input: frame 3 is short (4799 of 4800 bytes)\n", 2}),
     kCaseName);
+
+// Frames keyed side by side fail side by side: the first is said, and the
+// stream stops there.
+class RawStreamFailureTest : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(RawStreamFailureTest, TheFirstFrameThatCannotBeKeyedIsSaidAndStopsTheStream) {
+    TempFolder folder;
+    std::string frame;
+    for (uint8_t byte : Scene(700, 600, true).rgba) frame.push_back(char(byte));  // buffers in files
+    WriteFile(folder.Path("in.raw"), frame + frame + frame);
+    Outcome run = Keyer(folder, std::string("key --raw 700x600 - ") + GetParam() + " <" + folder.Path("in.raw"),
+                        "TMPDIR=" + folder.Path("none"), folder.Path("out.raw"));
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.errors, "tavrisk: standard input: frame 1: cannot make the working images in the temporary "
+                          "folder: " + folder.Path("none") + ": No such file or directory\n");
+    EXPECT_EQ(ReadFile(folder.Path("out.raw")), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(Threads, RawStreamFailureTest, ::testing::Values("--jobs 1", "--jobs 3"),
+                         [](const auto& info) { return std::string(info.index == 0 ? "here" : "inProcesses"); });
 
 TEST(RawStreamOutputTest, AReaderThatGoesAwayStopsTheStreamWithAMessage) {
     TempFolder folder;
