@@ -39,6 +39,7 @@ struct FileKind {
     int gamma = 0;            // gAMA, libpng's fixed point; 0: none
     int significantBits = 0;  // sBIT of every channel; 0: none
     bool srgb = false;
+    int filters = 0;  // the row filters libpng may choose from; 0: its own choice
 };
 
 // A file of this kind written by libpng: 256 x 256 samples that run through
@@ -92,6 +93,7 @@ std::vector<uint8_t> WriteWithLibpng(const FileKind& kind) {
             colour = {0, png_uint_16(sample(0)), png_uint_16(sample(1)), png_uint_16(sample(2)), 0};
         png_set_tRNS(png, info, alphas, kind.colourType == 3 ? int(std::min(largest, 5u)) : 1, &colour);
     }
+    if (kind.filters) png_set_filter(png, PNG_FILTER_TYPE_BASE, kind.filters);
     if (kind.gamma) png_set_gAMA_fixed(png, info, kind.gamma);
     if (kind.srgb) png_set_sRGB(png, info, PNG_sRGB_INTENT_PERCEPTUAL);
     if (kind.significantBits) {
@@ -160,7 +162,19 @@ INSTANTIATE_TEST_SUITE_P(
         FileKind{"grey16Linear", 0, 16, false, false, 100000},
         FileKind{"grey16Gamma18TenBits", 0, 16, false, false, 55556, 10},
         FileKind{"rgba16Linear", 6, 16, false, false, 100000, 12}, FileKind{"rgb8NearSrgb", 2, 8, false, false, 47000},
-        FileKind{"rgb16Srgb", 2, 16, false, false, 0, 0, true}),
+        FileKind{"rgb16Srgb", 2, 16, false, false, 0, 0, true},
+        // 8-bit RGB and RGBA are decoded in one piece: every row filter, and
+        // libpng writes its data in chunks of 8 KiB, joined before inflating.
+        FileKind{"rgb8None", 2, 8, false, false, 0, 0, false, PNG_FILTER_NONE},
+        FileKind{"rgb8Sub", 2, 8, false, false, 0, 0, false, PNG_FILTER_SUB},
+        FileKind{"rgb8Up", 2, 8, false, false, 0, 0, false, PNG_FILTER_UP},
+        FileKind{"rgb8Average", 2, 8, false, false, 0, 0, false, PNG_FILTER_AVG},
+        FileKind{"rgb8Paeth", 2, 8, false, false, 0, 0, false, PNG_FILTER_PAETH},
+        FileKind{"rgba8Sub", 6, 8, false, false, 0, 0, false, PNG_FILTER_SUB},
+        FileKind{"rgba8Up", 6, 8, false, false, 0, 0, false, PNG_FILTER_UP},
+        FileKind{"rgba8Average", 6, 8, false, false, 0, 0, false, PNG_FILTER_AVG},
+        FileKind{"rgba8Paeth", 6, 8, false, false, 0, 0, false, PNG_FILTER_PAETH},
+        FileKind{"rgba8PaethGamma18", 6, 8, false, false, 55556, 0, false, PNG_FILTER_PAETH}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // Metadata never reaches the decoder: a text chunk that inflates to 256 MiB
