@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <map>
 #include <sstream>
 #include <string>
 #include <tuple>
@@ -69,6 +70,44 @@ TEST_P(KeyerPipelineTest, KeepsTheOrderAndKeysTheOthersAsAlone) {
     }
     EXPECT_EQ(NamesIn(folder.Path("out")),
               (std::vector<std::string>{"blue-keyed.png", "green-keyed.png", "green2-keyed.png"}));
+}
+
+// A batch spread by GNU parallel, as the README's example spreads one over
+// machines, here on this machine alone (-S :): every input keyed by a keyer
+// of its own exactly as alone, the damaged one failing with its reason, and
+// each exit status in the job log (parallel's own: the failures counted).
+TEST(KeyerSpreadTest, GnuParallelKeysEveryInputAndCountsTheFailure) {
+    TempFolder folder;
+    const std::string dir = folder.path();
+    std::filesystem::create_directory(folder.Path("alone"));
+    const std::vector<std::string> names = {"a", "b", "cut", "d"};
+    for (size_t i = 0; i < names.size(); ++i) Write(folder.Path(names[i] + ".png"), Scene(40 + int(i), 30, i % 2 == 0));
+    std::string cut = ReadFile(folder.Path("cut.png"));
+    WriteFile(folder.Path("cut.png"), cut.substr(0, cut.size() / 2));
+    const std::string command =
+        "cd " + dir + " && ls *.png | parallel --will-cite -S : --transferfile {} --return {.}-keyed.png --cleanup "
+        "--joblog jobs.log " TAVRISK_KEYER " key {} -o {.}-keyed.png --jobs 1 --quiet 2>errors.txt";
+    const int status = std::system(command.c_str());
+    ASSERT_TRUE(WIFEXITED(status)) << "GNU parallel is needed (.ci/install puts it in)";
+    EXPECT_EQ(WEXITSTATUS(status), 1);  // one input failed
+    EXPECT_NE(ReadFile(folder.Path("errors.txt")).find("tavrisk: cut.png: truncated PNG"), std::string::npos);
+    std::map<std::string, std::string> exits;  // of each input, from the job log
+    std::istringstream log(ReadFile(folder.Path("jobs.log")));
+    for (std::string line; std::getline(log, line);) {
+        std::vector<std::string> fields;
+        for (std::istringstream words(line); std::getline(words, fields.emplace_back(), '\t');) {}
+        if (fields.size() > 9 && fields[0] != "Seq") exits[fields[8].substr(fields[8].find(" key ") + 5)] = fields[6];
+    }
+    for (const std::string& name : names) {
+        SCOPED_TRACE(name);
+        const bool damaged = name == "cut";
+        EXPECT_EQ(exits[name + ".png -o " + name + "-keyed.png --jobs 1 --quiet"], damaged ? "1" : "0");
+        EXPECT_EQ(std::filesystem::exists(folder.Path(name + "-keyed.png")), !damaged);
+        if (damaged) continue;
+        Outcome alone = Keyer(folder, "key " + folder.Path(name + ".png") + " --outdir " + folder.Path("alone"));
+        ASSERT_EQ(alone.status, 0) << alone.errors;
+        EXPECT_EQ(ReadFile(folder.Path(name + "-keyed.png")), ReadFile(folder.Path("alone/" + name + "-keyed.png")));
+    }
 }
 
 // What a terminal shows after `text`: carriage returns go back to the start
