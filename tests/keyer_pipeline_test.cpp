@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <sstream>
 #include <string>
@@ -203,6 +204,7 @@ public:
         return status;
     }
     const std::string& terminal() const { return terminal_; }
+    pid_t pid() const { return child_; }
     // After Finish: true once every process that holds the points (the
     // keyer's own keying processes too) has ended.
     bool AllEnded() {
@@ -315,6 +317,29 @@ TEST_P(KeyerInterruptTest, NothingIsLeftBehind) {
     EXPECT_TRUE(keyer.AllEnded());
     EXPECT_EQ(NamesIn(tmp), std::vector<std::string>{});
     EXPECT_EQ(NamesIn(out), std::vector<std::string>{});
+}
+
+// A keying process that dies under a frame (here killed outright while it
+// makes the frame's working buffers) fails that frame with the reason.
+TEST(KeyerStreamTest, AKeyingProcessThatDiesIsNamedInItsFramesPlace) {
+    TempFolder folder;
+    std::filesystem::create_directory(folder.Path("tmp"));
+    const std::vector<uint8_t> frame = Scene(700, 600, true).rgba;
+    WriteFile(folder.Path("in.raw"), std::string(frame.begin(), frame.end()));
+    PausedKeyer keyer({"posix_fallocate"}, {"key", "--raw", "700x600", "-", "--jobs", "2"}, folder.Path("tmp"),
+                      folder.Path("in.raw"));
+    ASSERT_TRUE(keyer.HoldAt({0}));
+    const std::string pid = std::to_string(keyer.pid());
+    std::ifstream children("/proc/" + pid + "/task/" + pid + "/children");  // the keying processes
+    int killed = 0;
+    for (pid_t child; children >> child; ++killed) kill(child, SIGKILL);
+    EXPECT_EQ(killed, 2);
+    const int status = keyer.Finish();
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
+    EXPECT_NE(keyer.terminal().find("tavrisk: standard input: frame 1: the keying process was ended by signal 9 "
+                                    "(Killed)"),
+              std::string::npos)
+        << keyer.terminal();
 }
 
 INSTANTIATE_TEST_SUITE_P(Moments, KeyerInterruptTest,
