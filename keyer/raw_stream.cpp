@@ -54,7 +54,6 @@ int WriteFully(int fd, const uint8_t* data, size_t size) {
 struct Frame {
     Job job;
     uint8_t* pixels = nullptr;  // the frame's RGBA bytes, in the stream's memory
-    std::vector<uint8_t> rgb;   // an rgb24 frame as read
     double runSeconds = 0;
     std::string why;  // it could not be keyed: said in its place, unless an earlier one failed
 };
@@ -98,9 +97,11 @@ bool ReadFrame(Stream* s, size_t i) {
     job.input = std::string(kInput) + ": " + FrameName(i);  // names it in a failure to key it
     job.ok = false;
     const auto start = std::chrono::steady_clock::now();
+    // An rgb24 frame is read into the end of its place and widened towards
+    // its start (each pixel is read before its place is written).
     const bool rgba = s->raw.format == RawFormat::Rgba;
-    if (!rgba) frame.rgb.resize(s->inputBytes);
-    const ssize_t got = ReadFully(STDIN_FILENO, rgba ? frame.pixels : frame.rgb.data(), s->inputBytes);
+    uint8_t* const read = frame.pixels + (s->frameBytes - s->inputBytes);
+    const ssize_t got = ReadFully(STDIN_FILENO, read, s->inputBytes);
     if (got == 0) return false;
     if (got < 0 || size_t(got) < s->inputBytes) {
         s->inputOver = true;
@@ -110,7 +111,7 @@ bool ReadFrame(Stream* s, size_t i) {
                            " bytes)");
         return true;
     }
-    if (!rgba) RgbToRgba(frame.rgb.data(), s->frameBytes / 4, frame.pixels);
+    if (!rgba) RgbToRgba(read, s->frameBytes / 4, frame.pixels);
     job.image.width = s->raw.width;
     job.image.height = s->raw.height;
     job.image.hadAlpha = rgba;
