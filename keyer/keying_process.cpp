@@ -1,10 +1,12 @@
 #include "keyer/keying_process.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/mman.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -12,6 +14,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <type_traits>
 
 #include "platform/file_mapping.h"
@@ -51,14 +54,34 @@ bool ReceiveMessage(int channel, void* message, size_t size) {
     return got == ssize_t(size);
 }
 
+// Closes every descriptor open on the keyer's standard input or output but
+// those two themselves (the writing end of the pipe the keyer reads, held by
+// a program that runs the keyer in its own process, say): the keyer must see
+// its input end, and a reader downstream the stream's end.
+void CloseOtherEnds() {
+    struct stat in {}, out {};
+    const bool haveIn = fstat(STDIN_FILENO, &in) == 0, haveOut = fstat(STDOUT_FILENO, &out) == 0;
+    DIR* folder = opendir("/proc/self/fd");
+    if (folder == nullptr) return;
+    while (const dirent* entry = readdir(folder)) {
+        const int fd = std::atoi(entry->d_name);
+        struct stat st {};
+        if (fd <= STDERR_FILENO || fd == dirfd(folder) || fstat(fd, &st) != 0) continue;
+        if ((haveIn && st.st_dev == in.st_dev && st.st_ino == in.st_ino) ||
+            (haveOut && st.st_dev == out.st_dev && st.st_ino == out.st_ino))
+            close(fd);
+    }
+    closedir(folder);
+}
+
 // The keying process: frames until the keyer closes the channel (or ends).
-// It keeps nothing of the keyer's standard input and output, so a reader
-// downstream sees the end of the stream when the keyer ends.
+// It keeps nothing of the keyer's standard input and output.
 [[noreturn]] void Serve(Batch* batch, uint8_t* shared, int channel, pid_t keyer) {
     // A keyer that dies takes its keying processes along (their working
     // files go through the interrupt cleanup they inherited).
     prctl(PR_SET_PDEATHSIG, SIGTERM);
     if (getppid() != keyer) _exit(1);
+    CloseOtherEnds();
     const int nothing = open("/dev/null", O_RDWR | O_CLOEXEC);
     if (nothing >= 0) {
         dup2(nothing, STDIN_FILENO);
