@@ -14,6 +14,7 @@
 #include <initializer_list>
 #include <memory>
 
+#include "keyer/cores.h"
 #include "keyer/keying_process.h"
 #include "keyer/pipeline.h"
 #include "keyer/report.h"
@@ -172,11 +173,12 @@ void WriteFrame(Stream* s, size_t i) {
 }
 
 // The frames' memory, and with more than one thread a keying process for
-// each: a frame keyed in each while the next is read and the last written.
-// One thread, or processes that cannot be started, key here. False when the
-// memory cannot be had.
+// each, no more than the cores: a frame keyed in each while the next is read
+// and the last written. One thread or core, or processes that cannot be
+// started, key here. False when the memory cannot be had.
 bool Prepare(Stream* s, int threads) {
-    const size_t keyers = threads > 1 ? size_t(threads) : 0;
+    const int processes = std::min(threads, CoresAvailable());
+    const size_t keyers = processes > 1 ? size_t(processes) : 0;
     const size_t slots = std::max(keyers + 1, kPipelineDepth);
     if (!s->memory.Allocate(slots * s->frameBytes)) return false;
     s->frames.resize(slots);
