@@ -101,28 +101,72 @@ bool UnfilterRows(uint8_t* data, size_t dataOffset, uint32_t width, uint32_t hei
     return true;
 }
 
+// The image data in one piece for the inflater: the chunk itself when there
+// is one; several joined where they lie when the file's bytes may be
+// rearranged and the chunks follow one another (each chunk's data moved up
+// over the 12 bytes of checksum and header before it, which are kept to be
+// put back); otherwise a copy.
+class JoinedData {
+public:
+    JoinedData(const uint8_t* file, uint8_t* writable, const std::vector<ChunkPlace>& chunks) : chunks_(chunks) {
+        data_ = file + chunks[0].first + 8;
+        for (const auto& [at, length] : chunks) size_ += length;
+        if (chunks.size() == 1) return;
+        bool following = writable != nullptr;
+        for (size_t k = 1; k < chunks.size() && following; ++k)
+            following = chunks[k].first == chunks[k - 1].first + 12 + chunks[k - 1].second;
+        if (following) {
+            writable_ = writable;
+            gaps_.resize(12 * (chunks.size() - 1));
+            uint8_t* to = writable + chunks[0].first + 8 + chunks[0].second;
+            for (size_t k = 1; k < chunks.size(); ++k) {
+                std::memcpy(&gaps_[12 * (k - 1)], writable + chunks[k].first - 4, 12);
+                std::memmove(to, writable + chunks[k].first + 8, chunks[k].second);
+                to += chunks[k].second;
+            }
+            return;
+        }
+        copy_.resize(size_);
+        size_t to = 0;
+        for (const auto& [at, length] : chunks) std::memcpy(&copy_[to], file + at + 8, length), to += length;
+        data_ = copy_.data();
+    }
+    const uint8_t* data() const { return data_; }
+    size_t size() const { return size_; }
+    // The file's bytes as they were (the joined data is gone), and the copy
+    // let go.
+    void PutBack() {
+        copy_ = {};
+        if (writable_ == nullptr) return;
+        size_t at = size_;
+        for (size_t k = chunks_.size() - 1; k > 0; --k) {
+            at -= chunks_[k].second;
+            uint8_t* place = writable_ + chunks_[k].first + 8;
+            std::memmove(place, writable_ + chunks_[0].first + 8 + at, chunks_[k].second);
+            std::memcpy(place - 12, &gaps_[12 * (k - 1)], 12);
+        }
+        writable_ = nullptr;
+    }
+
+private:
+    const std::vector<ChunkPlace>& chunks_;
+    const uint8_t* data_;
+    size_t size_ = 0;
+    uint8_t* writable_ = nullptr;
+    std::vector<uint8_t> gaps_, copy_;
+};
+
 }  // namespace
 
-bool DecodeImageData(const uint8_t* file, const std::vector<ChunkPlace>& chunks, uint32_t width, uint32_t height,
-                     int channels, std::vector<uint8_t>* rgba) {
+bool DecodeImageData(const uint8_t* file, uint8_t* writable, const std::vector<ChunkPlace>& chunks, uint32_t width,
+                     uint32_t height, int channels, std::vector<uint8_t>* rgba) {
     rgba->clear();
     if (chunks.empty() || (channels != 3 && channels != 4)) return false;
-    // Every chunk whole (its checksum over type and data), and the data in
-    // one piece for the inflater: the chunk itself when there is one.
-    std::vector<uint8_t> joined;
-    size_t compressed = 0;
-    for (const auto& [at, length] : chunks) {
+    // Every chunk whole: its checksum over type and data.
+    for (const auto& [at, length] : chunks)
         if (libdeflate_crc32(0, file + at + 4, size_t(length) + 4) != BigEndian32(file + at + 8 + length))
             return false;
-        compressed += length;
-    }
-    const uint8_t* data = file + chunks[0].first + 8;
-    if (chunks.size() > 1) {
-        joined.resize(compressed);
-        size_t to = 0;
-        for (const auto& [at, length] : chunks) std::memcpy(&joined[to], file + at + 8, length), to += length;
-        data = joined.data();
-    }
+    JoinedData joined(file, writable, chunks);
     // The filtered rows are inflated into the end of the image's memory (for
     // RGBA, a byte a row larger than the image) and unfiltered towards its
     // start, each row into its place.
@@ -133,12 +177,12 @@ bool DecodeImageData(const uint8_t* file, const std::vector<ChunkPlace>& chunks,
     std::unique_ptr<libdeflate_decompressor, void (*)(libdeflate_decompressor*)> inflater(
         libdeflate_alloc_decompressor(), libdeflate_free_decompressor);
     size_t used = 0;
-    const bool inflated = inflater != nullptr &&
-                          libdeflate_zlib_decompress_ex(inflater.get(), data, compressed, rgba->data() + total - filtered,
-                                                        filtered, &used, nullptr) == LIBDEFLATE_SUCCESS &&
-                          used == compressed;
-    // Memory freed before the rows are unfiltered.
-    joined = {};
+    const bool inflated =
+        inflater != nullptr &&
+        libdeflate_zlib_decompress_ex(inflater.get(), joined.data(), joined.size(), rgba->data() + total - filtered,
+                                      filtered, &used, nullptr) == LIBDEFLATE_SUCCESS &&
+        used == joined.size();
+    joined.PutBack();
     const bool unfiltered =
         inflated && (channels == 3 ? UnfilterRows<3>(rgba->data(), total - filtered, width, height)
                                    : UnfilterRows<4>(rgba->data(), total - filtered, width, height));

@@ -21,8 +21,10 @@ using ChunkPlace = std::pair<size_t, uint32_t>;
 // file at `file`) of a `width` x `height` image of `channels` (3: RGB, 4:
 // RGBA) 8-bit samples into `rgba`. False, with `rgba` emptied, when a
 // chunk's checksum fails or the data does not inflate to exactly the image's
-// filtered rows with sound filter types.
-bool DecodeImageData(const uint8_t* file, const std::vector<ChunkPlace>& chunks, uint32_t width, uint32_t height,
-                     int channels, std::vector<uint8_t>* rgba);
+// filtered rows with sound filter types. `writable`, when given, is the same
+// bytes as `file`, which the decoder may rearrange while it works (to join
+// the chunks' data without a copy); they are as they were when it returns.
+bool DecodeImageData(const uint8_t* file, uint8_t* writable, const std::vector<ChunkPlace>& chunks, uint32_t width,
+                     uint32_t height, int channels, std::vector<uint8_t>* rgba);
 
 }  // namespace tav::cli

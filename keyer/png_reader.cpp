@@ -206,7 +206,8 @@ std::string SpngFailure(int code) {
 
 }  // namespace
 
-bool DecodePng(const uint8_t* data, size_t size, const ReadOptions& options, Image* image, std::string* error) {
+bool DecodePng(const uint8_t* data, size_t size, const ReadOptions& options, Image* image, std::string* error,
+               uint8_t* writable) {
     const PngChunks chunks = WalkPngChunks(data, size);
     if (!chunks.whole) {
         *error = "truncated PNG (the file ends before its last chunk)";
@@ -250,7 +251,7 @@ bool DecodePng(const uint8_t* data, size_t size, const ReadOptions& options, Ima
     // takes the others, and these too when their data is not sound.
     if (chunks.plain && ihdr.bit_depth == 8 && (ihdr.color_type == 2 || ihdr.color_type == 6) &&
         ihdr.interlace_method == 0 && transparency != 0 &&
-        DecodeImageData(data, chunks.imageData, ihdr.width, ihdr.height, ihdr.color_type == 6 ? 4 : 3,
+        DecodeImageData(data, writable, chunks.imageData, ihdr.width, ihdr.height, ihdr.color_type == 6 ? 4 : 3,
                         &image->rgba)) {
         ApplyNarrowGamma(gamma, &image->rgba);
         return true;

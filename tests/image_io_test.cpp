@@ -16,6 +16,7 @@
 
 #include "tests/keyer_support.h"
 #include "keyer/image_file.h"
+#include "keyer/png_reader.h"
 
 namespace tav {
 namespace {
@@ -142,6 +143,31 @@ TEST_P(PngReadTest, DecodesAsLibpngDeliversRgba) {
     EXPECT_EQ(got.height, want.height);
     EXPECT_EQ(got.hadAlpha, want.hadAlpha);
     EXPECT_EQ(FirstDifference(got.rgba, want.rgba, want.width, 4), "");
+    // Read from a file, whose bytes the decoder may rearrange as it likes.
+    TempFolder folder;
+    WriteFile(folder.Path("a.png"), std::string(file.begin(), file.end()));
+    Image read;
+    ASSERT_TRUE(cli::ReadImage(folder.Path("a.png"), {}, &read, &error)) << error;
+    EXPECT_TRUE(read.rgba == got.rgba && read.hadAlpha == got.hadAlpha);
+}
+
+// Image data that inflates whole with bytes to spare, every checksum sound
+// (libpng calls the extra data a benign error): the data joined where it
+// lies for the inflater is put back as it was for the general decoder,
+// which decodes it as libpng does or refuses it.
+TEST(PngReadTest, DataJoinedInPlaceIsPutBackForTheGeneralDecoder) {
+    std::vector<uint8_t> file = WriteWithLibpng({"rgba8", 6, 8});
+    std::vector<uint8_t> spare = {0, 0, 0, 1, 'I', 'D', 'A', 'T', 0x5A};
+    const uint32_t crc = uint32_t(crc32(0, &spare[4], 5));
+    for (int shift : {24, 16, 8, 0}) spare.push_back(uint8_t(crc >> shift));
+    file.insert(file.end() - 12, spare.begin(), spare.end());  // before IEND
+    std::vector<uint8_t> writable = file;
+    Image got, want;
+    std::string error;
+    const bool decoded = cli::DecodePng(file.data(), file.size(), {}, &got, &error, writable.data());
+    EXPECT_TRUE(writable == file);
+    ASSERT_TRUE(ReadWithLibpng(file.data(), file.size(), &want));
+    EXPECT_TRUE(!decoded || got.rgba == want.rgba) << error;
 }
 
 // Grey 0, RGB 2, palette 3, grey and alpha 4, RGBA 6.
