@@ -319,7 +319,10 @@ void CheckPicture(const Case& c, Run& run, const tav::cli::Image& picture) {
     const bool matteShaped = job.settings.MatteBlur != 0 || job.settings.MatteChoke != 0;
     if (!whole && matteShaped && (method == 2 || method == 3 || method == 5)) return;
     if (method == tav::kOutputTransparency) job.settings.OutputMethod = tav::kOutputForeground;
-    if (method == tav::kOutputBackground) FUZZ_CHECK(tav::cli::PrepareBackground(&batch, job));
+    // A batch puts the background on the clipboard once; the run's picture
+    // has been taken off it since, so a batch of its own puts it back.
+    tav::cli::Batch background(run.options);
+    if (method == tav::kOutputBackground) FUZZ_CHECK(tav::cli::PrepareBackground(&background, job));
     FUZZ_CHECK(tav::cli::KeyImage(batch, &job, false));
 
     std::optional<int> cx, cy;

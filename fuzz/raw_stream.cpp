@@ -267,6 +267,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(run.written.size() == complete * frameBytes);
     FUZZ_CHECK(run.read == -1 || size_t(run.read) == stream.size());
 
+    // Method 5 keys over the background on the clipboard: put there by the
+    // stream when it keyed in this process, and by its keying processes in
+    // theirs; here for the frames keyed alone.
+    if (settings.OutputMethod == tav::kOutputBackground) {
+        tav::cli::Batch batch(options);
+        tav::cli::Job job;
+        job.area = tav::cli::Region{c.left, c.top, c.right - c.left, c.bottom - c.top};
+        FUZZ_CHECK(tav::cli::PrepareBackground(&batch, job));
+    }
     // The screen the options name, or the one the first frame shows.
     ParameterRecord expected = settings;
     const bool screenNamed = base.screenDecided;

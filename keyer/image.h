@@ -32,7 +32,8 @@ struct ReadOptions {
     std::function<void(int width, int height)> sizeKnown;
 };
 
-// Widens `pixels` packed RGB pixels to opaque RGBA.
+// Widens `pixels` packed RGB pixels to opaque RGBA. The RGB pixels may lie
+// in the RGBA ones' place, as far on as the last pixel's end.
 void RgbToRgba(const uint8_t* rgb, size_t pixels, uint8_t* rgba);
 
 // For the readers and writers ----------------------------------------------------

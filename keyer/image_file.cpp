@@ -69,6 +69,9 @@ bool ReadImage(const std::string& path, const ReadOptions& options, Image* image
         got += size_t(n);
     }
     bytes.resize(got);
+    // The file's bytes are its own: a PNG's image data is joined in them.
+    if (bytes.size() >= 8 && std::memcmp(bytes.data(), kPngSignature, 8) == 0)
+        return DecodePng(bytes.data(), bytes.size(), options, image, error, bytes.data());
     return DecodeImage(bytes.data(), bytes.size(), options, image, error);
 }
 

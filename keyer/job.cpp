@@ -92,13 +92,13 @@ bool ReadInput(const Batch& batch, Job* job, std::function<void(int width, int h
     return true;
 }
 
-void DecideScreen(const Batch& batch, Job* job) {
+void DecideScreen(const Batch& batch, Job* job, const uint8_t* pixels) {
     job->settings = batch.base.record;
     if (batch.base.screenDecided) return;
     const Image& image = job->image;
     const Region& a = job->area;
     const size_t rowBytes = size_t(image.width) * 4;
-    const uint8_t* first = &image.rgba[size_t(a.y) * rowBytes + size_t(a.x) * 4];
+    const uint8_t* first = (pixels != nullptr ? pixels : image.rgba.data()) + size_t(a.y) * rowBytes + size_t(a.x) * 4;
     job->settings.ScreenColor = uint8_t(ScreenColorOf(first, a.width, a.height, rowBytes, 4));
 }
 
@@ -124,7 +124,11 @@ bool PrepareBackground(Batch* batch, const Job& job) {
     if (o.background.empty()) return ReportFailure(job, job.input, "method 5 (background) needs --background FILE");
     if (!LoadBackground(batch)) return ReportFailure(job, o.background, batch->backgroundError);
     if (std::string why = BackgroundMismatch(*batch, job.area); !why.empty()) return ReportFailure(job, o.background, why);
-    platform::SetClipboardDib(batch->backgroundDib.data(), batch->backgroundDib.size());
+    if (!batch->backgroundOnClipboard) {
+        platform::SetClipboardDib(batch->backgroundDib.data(), batch->backgroundDib.size());
+        batch->backgroundDib = {};  // the clipboard holds its own copy
+        batch->backgroundOnClipboard = true;
+    }
     return true;
 }
 
@@ -135,17 +139,18 @@ std::string RunFailure(int16_t result) {
     return "not enough memory to key this image";
 }
 
-bool KeyImage(const Batch& batch, Job* job, bool progress) {
+bool RunPlugin(const Batch& batch, const Job& job, uint8_t* pixels, bool progress, double* seconds,
+               std::string* why) {
     inprocess::InProcessHost host(ENTRYPOINT);
-    const Region& a = job->area;
-    const int width = job->image.width, height = job->image.height;
-    host.SetImage(width, height, 4, std::move(job->image.rgba));
+    host.inPlace = true;  // the run's tiles are the image's own bytes, not copies
+    const Region& a = job.area;
+    host.SetImageView(job.image.width, job.image.height, 4, pixels);
     host.SetFilterRect(a.x, a.y, a.x + a.width, a.y + a.height);
     host.SetFilterCase(batch.options.region ? filterCaseEditableTransparencyWithSelection
                                             : filterCaseEditableTransparencyNoSelection);
     ProgressBar bar;
     bar.enabled = progress && !batch.options.quiet && isatty(STDERR_FILENO);
-    bar.label = job->input;
+    bar.label = job.input;
     host.progressListener = ShowProgress;
     host.progressContext = &bar;
 
@@ -155,15 +160,20 @@ bool KeyImage(const Batch& batch, Job* job, bool progress) {
     if (result == noErr) {
         // As a host repeats the filter with settings it recorded.
         ParameterRecord* record = host.parameters();
-        *record = job->settings;
+        *record = job.settings;
         record->ShowDialog = 0;
         result = host.RunFilter(false);
     }
-    job->runSeconds = Seconds(start);
-    if (bar.enabled && bar.lastShown >= 0) EndBar(job->item);
-    job->image.rgba = host.TakeImage();
-    if (result != noErr) return ReportFailure(*job, job->input, RunFailure(result));
-    return true;
+    *seconds = Seconds(start);
+    if (bar.enabled && bar.lastShown >= 0) EndBar(job.item);
+    if (result != noErr) *why = RunFailure(result);
+    return result == noErr;
+}
+
+bool KeyImage(const Batch& batch, Job* job, bool progress) {
+    std::string why;
+    if (RunPlugin(batch, *job, job->image.rgba.data(), progress, &job->runSeconds, &why)) return true;
+    return ReportFailure(*job, job->input, why);
 }
 
 bool WriteOutput(const Options& o, Job* job) {

@@ -27,6 +27,7 @@ struct Batch {
     bool backgroundRead = false;
     Image background;
     std::vector<uint8_t> backgroundDib;  // the clipboard's copy of it
+    bool backgroundOnClipboard = false;  // put there once for every run
     std::string backgroundError;
     bool settingsSaved = false;
     bool settingsFailed = false;
@@ -53,8 +54,9 @@ bool ReportFailure(const Job& job, const std::string& file, const std::string& w
 bool ReadInput(const Batch& batch, Job* job, std::function<void(int width, int height)> sizeKnown = {});
 
 // The settings of this input: the batch's, with the screen detected from
-// the filtered area unless the command line or the settings named it.
-void DecideScreen(const Batch& batch, Job* job);
+// the filtered area unless the command line or the settings named it. The
+// pixels are the job's image's, or those at `pixels` (of its size).
+void DecideScreen(const Batch& batch, Job* job, const uint8_t* pixels = nullptr);
 
 // Reads the background picture on first need; false when it cannot be read
 // (the reason is in the batch).
@@ -64,7 +66,8 @@ bool LoadBackground(Batch* batch);
 // or the empty text when it can.
 std::string BackgroundMismatch(const Batch& batch, const Region& area);
 
-// Puts the background picture on the clipboard for method 5.
+// Puts the background picture on the clipboard for method 5 (once: the runs
+// only read it).
 bool PrepareBackground(Batch* batch, const Job& job);
 
 // Why the plug-in could not key the image.
@@ -73,6 +76,12 @@ std::string RunFailure(int16_t result);
 // Keys the image in place through the plug-in, with a progress bar on a
 // terminal when `progress` is set.
 bool KeyImage(const Batch& batch, Job* job, bool progress);
+
+// The same over `pixels` (the job's image's size in RGBA, keyed in place),
+// telling the run's time in `seconds`; on failure says why in `why` rather
+// than reporting it.
+bool RunPlugin(const Batch& batch, const Job& job, uint8_t* pixels, bool progress, double* seconds,
+               std::string* why);
 
 // Writes the output file, and the input's timings when they are asked for.
 bool WriteOutput(const Options& options, Job* job);

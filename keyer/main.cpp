@@ -5,6 +5,8 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <chrono>
+#include <cstdio>
 #include <functional>
 #include <string>
 #include <thread>
@@ -77,7 +79,16 @@ int KeyBatch(Batch* batch, const Plan& plan, int threads) {
         if (!job.ok) ++failures;
         Finish(i);
     };
+    const auto start = std::chrono::steady_clock::now();
     RunPipeline(stages, threads);
+    if (batch->options.timings && inputs.size() > 1) {
+        const double seconds = Seconds(start);
+        char line[160];
+        std::snprintf(line, sizeof line, "tavrisk: %zu of %zu inputs keyed in %.3f s (%.1f fps)\n",
+                      inputs.size() - size_t(failures), inputs.size(), seconds,
+                      seconds > 0 ? double(inputs.size() - size_t(failures)) / seconds : 0.0);
+        Say(kAfterItems, line);
+    }
     SaveSettingsOnce(batch, batch->base.record, kAfterItems);
     return failures == 0 && !batch->settingsFailed ? 0 : 1;
 }

@@ -3,6 +3,7 @@
 #include <pthread.h>
 #include <signal.h>
 
+#include <algorithm>
 #include <condition_variable>
 #include <initializer_list>
 #include <mutex>
@@ -102,6 +103,58 @@ void RunPipeline(const PipelineStages& stages, int threads) {
     for (int i = 0; i < helpers; ++i)
         others.push_back(StartHelperThread([&stages, &progress] { Work(stages, &progress, false, false); }));
     Work(stages, &progress, true, helpers == 0);
+    for (std::thread& t : others) t.join();
+}
+
+void RunSpreadPipeline(const PipelineStages& stages, int keyers) {
+    const size_t count = size_t(std::max(keyers, 1)), depth = count + 1;
+    std::mutex lock;
+    std::condition_variable changed;
+    size_t read = 0, written = 0;
+    bool ended = false;
+    std::vector<char> keyed(depth, 0);  // of item i, in slot i % depth
+    auto finished = [&](auto&& update) {
+        {
+            std::lock_guard<std::mutex> hold(lock);
+            update();
+        }
+        changed.notify_all();
+    };
+    // Each keyer's items in their order; item i once it has been read.
+    auto key = [&](size_t first) {
+        for (size_t i = first;; i += count) {
+            {
+                std::unique_lock<std::mutex> hold(lock);
+                changed.wait(hold, [&] { return read > i || ended; });
+                if (read <= i) return;
+            }
+            stages.key(i);
+            finished([&] { keyed[i % depth] = 1; });
+        }
+    };
+    auto write = [&] {
+        for (size_t i = 0;; ++i) {
+            {
+                std::unique_lock<std::mutex> hold(lock);
+                changed.wait(hold, [&] { return (read > i && keyed[i % depth]) || (ended && read <= i); });
+                if (read <= i) return;
+            }
+            stages.write(i);
+            finished([&] { keyed[i % depth] = 0, written = i + 1; });
+        }
+    };
+    std::vector<std::thread> others;
+    for (size_t k = 0; k < count; ++k) others.push_back(StartHelperThread([&key, k] { key(k); }));
+    others.push_back(StartHelperThread(write));
+    for (size_t i = 0;; ++i) {
+        {
+            std::unique_lock<std::mutex> hold(lock);
+            changed.wait(hold, [&] { return i < written + depth; });
+        }
+        const bool got = stages.read(i);
+        finished([&] { got ? void(read = i + 1) : void(ended = true); });
+        if (!got) break;
+    }
     for (std::thread& t : others) t.join();
 }
 

@@ -28,6 +28,13 @@ struct PipelineStages {
 // first item, then the second. More than three threads are not used.
 void RunPipeline(const PipelineStages& stages, int threads);
 
+// Runs every item through the stages with `keyers` items keyed at once, on
+// threads of their own (item i on the (i % keyers)-th; keys start in the
+// items' order and may end in any), and at most keyers + 1 items between the
+// start of their read and the end of their write: item i may keep what it
+// holds in slot i % (keyers + 1). The calling thread reads, another writes.
+void RunSpreadPipeline(const PipelineStages& stages, int keyers);
+
 // Starts `body` on a thread of its own that takes none of the signals that
 // end the process (those reach the thread that handles them).
 std::thread StartHelperThread(std::function<void()> body);

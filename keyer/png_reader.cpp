@@ -9,6 +9,8 @@
 
 #include <spng.h>
 
+#include "keyer/png_image_data.h"
+
 namespace tav::cli {
 namespace {
 
@@ -25,6 +27,12 @@ struct PngChunks {
     // The byte ranges (start, length) of the signature and of the chunks the
     // decoder is shown: the critical ones and those that change the pixels.
     std::vector<std::pair<size_t, size_t>> shown;
+    // The IDAT chunks, and whether the file is laid out plainly enough for
+    // them to be decoded in one piece: no critical chunk but IHDR, IDAT and
+    // IEND, the IDATs one after the other among the chunks shown, and a
+    // sound IEND straight after them.
+    std::vector<ChunkPlace> imageData;
+    bool plain = true;
 };
 
 // Text, colour profiles and the other metadata never reach the decoder: a
@@ -40,6 +48,7 @@ PngChunks WalkPngChunks(const uint8_t* data, size_t size) {
     PngChunks chunks;
     chunks.shown.emplace_back(0, 8);
     size_t at = 8;
+    bool afterData = false;  // a chunk has been shown after an IDAT
     while (size - at >= 12) {
         const uint64_t length = BigEndian32(data + at);
         const uint8_t* type = data + at + 4;
@@ -48,6 +57,13 @@ PngChunks WalkPngChunks(const uint8_t* data, size_t size) {
             auto& last = chunks.shown.back();
             if (last.first + last.second == at) last.second += 12 + size_t(length);
             else chunks.shown.emplace_back(at, 12 + size_t(length));
+            const bool imageData = std::memcmp(type, "IDAT", 4) == 0, end = std::memcmp(type, "IEND", 4) == 0;
+            if (imageData) chunks.imageData.emplace_back(at, uint32_t(length));
+            if ((type[0] & 0x20) == 0 && !imageData && !end && std::memcmp(type, "IHDR", 4) != 0)
+                chunks.plain = false;
+            if (afterData && !end) chunks.plain = false;
+            if (end && (length != 0 || BigEndian32(data + at + 8) != 0xAE426082u)) chunks.plain = false;
+            afterData = !chunks.imageData.empty() && !imageData;
         }
         if (std::memcmp(type, "IHDR", 4) == 0 && length >= 13) {
             chunks.bitDepth = data[at + 16];
@@ -155,6 +171,13 @@ void NarrowRow(const uint16_t* from, uint8_t* to, size_t pixels, const GammaTabl
     }
 }
 
+// Re-encodes the colour samples of 8-bit RGBA, when the file asks for it.
+void ApplyNarrowGamma(const GammaTables& gamma, std::vector<uint8_t>* rgba) {
+    if (!gamma.active) return;
+    for (size_t i = 0; i < rgba->size(); i += 4)
+        for (size_t c = 0; c < 3; ++c) (*rgba)[i + c] = gamma.narrow[(*rgba)[i + c]];
+}
+
 // Hands libspng the chunks it is shown, in order.
 struct ShownChunks {
     const uint8_t* data;
@@ -183,7 +206,8 @@ std::string SpngFailure(int code) {
 
 }  // namespace
 
-bool DecodePng(const uint8_t* data, size_t size, const ReadOptions& options, Image* image, std::string* error) {
+bool DecodePng(const uint8_t* data, size_t size, const ReadOptions& options, Image* image, std::string* error,
+               uint8_t* writable) {
     const PngChunks chunks = WalkPngChunks(data, size);
     if (!chunks.whole) {
         *error = "truncated PNG (the file ends before its last chunk)";
@@ -220,13 +244,22 @@ bool DecodePng(const uint8_t* data, size_t size, const ReadOptions& options, Ima
     }
     GammaTables gamma;
     BuildGamma(ctx, ihdr, &gamma);
+    image->hadAlpha = (ihdr.color_type & 4) != 0 || transparency == 0;
+    image->width = int(ihdr.width);
+    image->height = int(ihdr.height);
+    // The commonest files are decoded in one piece; the general decoder
+    // takes the others, and these too when their data is not sound.
+    if (chunks.plain && ihdr.bit_depth == 8 && (ihdr.color_type == 2 || ihdr.color_type == 6) &&
+        ihdr.interlace_method == 0 && transparency != 0 &&
+        DecodeImageData(data, writable, chunks.imageData, ihdr.width, ihdr.height, ihdr.color_type == 6 ? 4 : 3,
+                        &image->rgba)) {
+        ApplyNarrowGamma(gamma, &image->rgba);
+        return true;
+    }
     const bool wide = ihdr.bit_depth == 16;
     // 16-bit rows pass through a row of their own; interlaced, through an
     // image of their own, decoded whole and reduced after.
     const bool whole = wide && ihdr.interlace_method != 0;
-    image->hadAlpha = (ihdr.color_type & 4) != 0 || transparency == 0;
-    image->width = int(ihdr.width);
-    image->height = int(ihdr.height);
     const size_t width = ihdr.width, samples = width * 4;
     AssignZeros(&image->rgba, samples * ihdr.height);
     std::vector<uint16_t> wideRows;
@@ -251,9 +284,7 @@ bool DecodePng(const uint8_t* data, size_t size, const ReadOptions& options, Ima
     if (whole)
         for (size_t y = 0; y < ihdr.height; ++y)
             NarrowRow(&wideRows[y * samples], &image->rgba[y * samples], width, gamma);
-    if (gamma.active && !wide)
-        for (size_t i = 0; i < image->rgba.size(); i += 4)
-            for (size_t c = 0; c < 3; ++c) image->rgba[i + c] = gamma.narrow[image->rgba[i + c]];
+    if (!wide) ApplyNarrowGamma(gamma, &image->rgba);
     return true;
 }
 

@@ -16,6 +16,7 @@
 
 #include "tests/keyer_support.h"
 #include "keyer/image_file.h"
+#include "keyer/png_reader.h"
 
 namespace tav {
 namespace {
@@ -39,6 +40,7 @@ struct FileKind {
     int gamma = 0;            // gAMA, libpng's fixed point; 0: none
     int significantBits = 0;  // sBIT of every channel; 0: none
     bool srgb = false;
+    int filters = 0;  // the row filters libpng may choose from; 0: its own choice
 };
 
 // A file of this kind written by libpng: 256 x 256 samples that run through
@@ -92,6 +94,7 @@ std::vector<uint8_t> WriteWithLibpng(const FileKind& kind) {
             colour = {0, png_uint_16(sample(0)), png_uint_16(sample(1)), png_uint_16(sample(2)), 0};
         png_set_tRNS(png, info, alphas, kind.colourType == 3 ? int(std::min(largest, 5u)) : 1, &colour);
     }
+    if (kind.filters) png_set_filter(png, PNG_FILTER_TYPE_BASE, kind.filters);
     if (kind.gamma) png_set_gAMA_fixed(png, info, kind.gamma);
     if (kind.srgb) png_set_sRGB(png, info, PNG_sRGB_INTENT_PERCEPTUAL);
     if (kind.significantBits) {
@@ -140,6 +143,31 @@ TEST_P(PngReadTest, DecodesAsLibpngDeliversRgba) {
     EXPECT_EQ(got.height, want.height);
     EXPECT_EQ(got.hadAlpha, want.hadAlpha);
     EXPECT_EQ(FirstDifference(got.rgba, want.rgba, want.width, 4), "");
+    // Read from a file, whose bytes the decoder may rearrange as it likes.
+    TempFolder folder;
+    WriteFile(folder.Path("a.png"), std::string(file.begin(), file.end()));
+    Image read;
+    ASSERT_TRUE(cli::ReadImage(folder.Path("a.png"), {}, &read, &error)) << error;
+    EXPECT_TRUE(read.rgba == got.rgba && read.hadAlpha == got.hadAlpha);
+}
+
+// Image data that inflates whole with bytes to spare, every checksum sound
+// (libpng calls the extra data a benign error): the data joined where it
+// lies for the inflater is put back as it was for the general decoder,
+// which decodes it as libpng does or refuses it.
+TEST(PngReadTest, DataJoinedInPlaceIsPutBackForTheGeneralDecoder) {
+    std::vector<uint8_t> file = WriteWithLibpng({"rgba8", 6, 8});
+    std::vector<uint8_t> spare = {0, 0, 0, 1, 'I', 'D', 'A', 'T', 0x5A};
+    const uint32_t crc = uint32_t(crc32(0, &spare[4], 5));
+    for (int shift : {24, 16, 8, 0}) spare.push_back(uint8_t(crc >> shift));
+    file.insert(file.end() - 12, spare.begin(), spare.end());  // before IEND
+    std::vector<uint8_t> writable = file;
+    Image got, want;
+    std::string error;
+    const bool decoded = cli::DecodePng(file.data(), file.size(), {}, &got, &error, writable.data());
+    EXPECT_TRUE(writable == file);
+    ASSERT_TRUE(ReadWithLibpng(file.data(), file.size(), &want));
+    EXPECT_TRUE(!decoded || got.rgba == want.rgba) << error;
 }
 
 // Grey 0, RGB 2, palette 3, grey and alpha 4, RGBA 6.
@@ -160,7 +188,19 @@ INSTANTIATE_TEST_SUITE_P(
         FileKind{"grey16Linear", 0, 16, false, false, 100000},
         FileKind{"grey16Gamma18TenBits", 0, 16, false, false, 55556, 10},
         FileKind{"rgba16Linear", 6, 16, false, false, 100000, 12}, FileKind{"rgb8NearSrgb", 2, 8, false, false, 47000},
-        FileKind{"rgb16Srgb", 2, 16, false, false, 0, 0, true}),
+        FileKind{"rgb16Srgb", 2, 16, false, false, 0, 0, true},
+        // 8-bit RGB and RGBA are decoded in one piece: every row filter, and
+        // libpng writes its data in chunks of 8 KiB, joined before inflating.
+        FileKind{"rgb8None", 2, 8, false, false, 0, 0, false, PNG_FILTER_NONE},
+        FileKind{"rgb8Sub", 2, 8, false, false, 0, 0, false, PNG_FILTER_SUB},
+        FileKind{"rgb8Up", 2, 8, false, false, 0, 0, false, PNG_FILTER_UP},
+        FileKind{"rgb8Average", 2, 8, false, false, 0, 0, false, PNG_FILTER_AVG},
+        FileKind{"rgb8Paeth", 2, 8, false, false, 0, 0, false, PNG_FILTER_PAETH},
+        FileKind{"rgba8Sub", 6, 8, false, false, 0, 0, false, PNG_FILTER_SUB},
+        FileKind{"rgba8Up", 6, 8, false, false, 0, 0, false, PNG_FILTER_UP},
+        FileKind{"rgba8Average", 6, 8, false, false, 0, 0, false, PNG_FILTER_AVG},
+        FileKind{"rgba8Paeth", 6, 8, false, false, 0, 0, false, PNG_FILTER_PAETH},
+        FileKind{"rgba8PaethGamma18", 6, 8, false, false, 55556, 0, false, PNG_FILTER_PAETH}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // Metadata never reaches the decoder: a text chunk that inflates to 256 MiB

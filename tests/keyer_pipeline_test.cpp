@@ -12,6 +12,8 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
+#include <map>
 #include <sstream>
 #include <string>
 #include <tuple>
@@ -48,7 +50,7 @@ TEST_P(KeyerPipelineTest, KeepsTheOrderAndKeysTheOthersAsAlone) {
     const std::vector<std::string> expected = {
         "tavrisk: " + dir + "/gone.png: No such file", dir + "/blue.png: decode ",
         "tavrisk: " + dir + "/cut.png: truncated PNG", "tavrisk: " + dir + "/out/green-keyed.png: cannot write",
-        dir + "/green2.png: decode "};
+        dir + "/green2.png: decode ", "tavrisk: 2 of 5 inputs keyed in "};
     std::istringstream lines(run.errors);
     std::string line;
     for (size_t i = 0; std::getline(lines, line); ++i) {
@@ -71,6 +73,44 @@ TEST_P(KeyerPipelineTest, KeepsTheOrderAndKeysTheOthersAsAlone) {
               (std::vector<std::string>{"blue-keyed.png", "green-keyed.png", "green2-keyed.png"}));
 }
 
+// A batch spread by GNU parallel, as the README's example spreads one over
+// machines, here on this machine alone (-S :): every input keyed by a keyer
+// of its own exactly as alone, the damaged one failing with its reason, and
+// each exit status in the job log (parallel's own: the failures counted).
+TEST(KeyerSpreadTest, GnuParallelKeysEveryInputAndCountsTheFailure) {
+    TempFolder folder;
+    const std::string dir = folder.path();
+    std::filesystem::create_directory(folder.Path("alone"));
+    const std::vector<std::string> names = {"a", "b", "cut", "d"};
+    for (size_t i = 0; i < names.size(); ++i) Write(folder.Path(names[i] + ".png"), Scene(40 + int(i), 30, i % 2 == 0));
+    std::string cut = ReadFile(folder.Path("cut.png"));
+    WriteFile(folder.Path("cut.png"), cut.substr(0, cut.size() / 2));
+    const std::string command =
+        "cd " + dir + " && ls *.png | parallel --will-cite -S : --transferfile {} --return {.}-keyed.png --cleanup "
+        "--joblog jobs.log " TAVRISK_KEYER " key {} -o {.}-keyed.png --jobs 1 --quiet 2>errors.txt";
+    const int status = std::system(command.c_str());
+    ASSERT_TRUE(WIFEXITED(status)) << "GNU parallel is needed (.ci/install puts it in)";
+    EXPECT_EQ(WEXITSTATUS(status), 1);  // one input failed
+    EXPECT_NE(ReadFile(folder.Path("errors.txt")).find("tavrisk: cut.png: truncated PNG"), std::string::npos);
+    std::map<std::string, std::string> exits;  // of each input, from the job log
+    std::istringstream log(ReadFile(folder.Path("jobs.log")));
+    for (std::string line; std::getline(log, line);) {
+        std::vector<std::string> fields;
+        for (std::istringstream words(line); std::getline(words, fields.emplace_back(), '\t');) {}
+        if (fields.size() > 9 && fields[0] != "Seq") exits[fields[8].substr(fields[8].find(" key ") + 5)] = fields[6];
+    }
+    for (const std::string& name : names) {
+        SCOPED_TRACE(name);
+        const bool damaged = name == "cut";
+        EXPECT_EQ(exits[name + ".png -o " + name + "-keyed.png --jobs 1 --quiet"], damaged ? "1" : "0");
+        EXPECT_EQ(std::filesystem::exists(folder.Path(name + "-keyed.png")), !damaged);
+        if (damaged) continue;
+        Outcome alone = Keyer(folder, "key " + folder.Path(name + ".png") + " --outdir " + folder.Path("alone"));
+        ASSERT_EQ(alone.status, 0) << alone.errors;
+        EXPECT_EQ(ReadFile(folder.Path(name + "-keyed.png")), ReadFile(folder.Path("alone/" + name + "-keyed.png")));
+    }
+}
+
 // What a terminal shows after `text`: carriage returns go back to the start
 // of the line and overwrite it.
 std::vector<std::string> Screen(const std::string& text) {
@@ -89,11 +129,12 @@ std::vector<std::string> Screen(const std::string& text) {
 // The keyer run with `arguments`, $TMPDIR `tmpdir` and a terminal of its own
 // as standard error, held at the calls named in `points` by the pause points
 // preloaded into it (tests/doubles/pause_point.cpp); killed if still running
-// at the end.
+// at the end. With `input`, standard input is that file, and standard output
+// goes nowhere.
 class PausedKeyer {
 public:
     PausedKeyer(const std::vector<std::string>& points, const std::vector<std::string>& arguments,
-                const std::string& tmpdir)
+                const std::string& tmpdir, const std::string& input = "")
         : master_(posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC)) {
         EXPECT_TRUE(grantpt(master_) == 0 && unlockpt(master_) == 0);
         const std::string terminal = ptsname(master_);
@@ -119,6 +160,8 @@ public:
         if ((child_ = fork()) == 0) {
             setsid();
             dup2(open(terminal.c_str(), O_RDWR), STDERR_FILENO);
+            if (!input.empty()) dup2(open(input.c_str(), O_RDONLY), STDIN_FILENO);
+            if (!input.empty()) dup2(open("/dev/null", O_WRONLY), STDOUT_FILENO);
             for (int fd : theirs) fcntl(fd, F_SETFD, 0);
             execv("/usr/bin/env", argv.data());
             _exit(127);
@@ -161,6 +204,15 @@ public:
         return status;
     }
     const std::string& terminal() const { return terminal_; }
+    pid_t pid() const { return child_; }
+    // After Finish: true once every process that holds the points (the
+    // keyer's own keying processes too) has ended.
+    bool AllEnded() {
+        char byte;
+        for (pollfd end{tell_, POLLIN, 0}; poll(&end, 1, 60000) > 0;)
+            if (read(tell_, &byte, 1) <= 0) return true;
+        return false;
+    }
 
 private:
     pid_t child_;
@@ -223,12 +275,14 @@ struct Moment {
     const char* name;
     const char* point;
     bool batch;  // in.png, in2.png and gone.png: the first is written while the second is keyed
+    bool stream = false;  // a raw frame of in.png's, keyed in a keying process
 };
 constexpr Moment kMoments[] = {
     {"MakingBuffers", "posix_fallocate", false},  // the private folder and the first working file are made
     {"Keying", "fflush", false},                  // the first progress bar is drawn
     {"Writing", "fsync", false},                  // the hidden partial output is whole, not yet renamed
     {"WritingWhileKeyingTheNext", "fflush", true},
+    {"KeyingAFrame", "posix_fallocate", false, true},  // the keying process makes its buffers
 };
 
 class KeyerInterruptTest : public ::testing::TestWithParam<std::tuple<int, Moment>> {};
@@ -239,15 +293,18 @@ TEST_P(KeyerInterruptTest, NothingIsLeftBehind) {
     const std::string tmp = folder.Path("tmp"), out = folder.Path("out");
     std::filesystem::create_directory(tmp);
     std::filesystem::create_directory(out);
-    Write(folder.Path("in.png"), Scene(700, 600, true));  // working buffers of more than 1 MiB: files
+    const Image image = Scene(700, 600, true);
+    Write(folder.Path("in.png"), image);  // working buffers of more than 1 MiB: files
+    WriteFile(folder.Path("in.raw"), std::string(image.rgba.begin(), image.rgba.end()));
     std::vector<std::string> arguments = {"key", folder.Path("in.png"), "--outdir", out}, points;
+    if (moment.stream) arguments = {"key", "--raw", "700x600", "-", "--jobs", "2"};
     if (moment.batch) {
         std::filesystem::copy_file(folder.Path("in.png"), folder.Path("in2.png"));
         arguments.insert(arguments.end(), {folder.Path("in2.png"), folder.Path("gone.png"), "--jobs", "2"});
         points = kOverlapPoints;
     }
     points.push_back(moment.point);
-    PausedKeyer keyer(points, arguments, tmp);
+    PausedKeyer keyer(points, arguments, tmp, moment.stream ? folder.Path("in.raw") : "");
     ASSERT_TRUE(!moment.batch || HoldFirstWriteWhileSecondKeys(keyer));
     ASSERT_TRUE(keyer.HoldAt({int(points.size()) - 1})) << "the run never reached " << moment.point;
     // What the moment has made: the private folder, and the partial output.
@@ -257,8 +314,32 @@ TEST_P(KeyerInterruptTest, NothingIsLeftBehind) {
     const int status = keyer.Finish(signal);
     ASSERT_TRUE(WIFSIGNALED(status)) << "status " << status;
     EXPECT_EQ(WTERMSIG(status), signal);
+    EXPECT_TRUE(keyer.AllEnded());
     EXPECT_EQ(NamesIn(tmp), std::vector<std::string>{});
     EXPECT_EQ(NamesIn(out), std::vector<std::string>{});
+}
+
+// A keying process that dies under a frame (here killed outright while it
+// makes the frame's working buffers) fails that frame with the reason.
+TEST(KeyerStreamTest, AKeyingProcessThatDiesIsNamedInItsFramesPlace) {
+    TempFolder folder;
+    std::filesystem::create_directory(folder.Path("tmp"));
+    const std::vector<uint8_t> frame = Scene(700, 600, true).rgba;
+    WriteFile(folder.Path("in.raw"), std::string(frame.begin(), frame.end()));
+    PausedKeyer keyer({"posix_fallocate"}, {"key", "--raw", "700x600", "-", "--jobs", "2"}, folder.Path("tmp"),
+                      folder.Path("in.raw"));
+    ASSERT_TRUE(keyer.HoldAt({0}));
+    const std::string pid = std::to_string(keyer.pid());
+    std::ifstream children("/proc/" + pid + "/task/" + pid + "/children");  // the keying processes
+    int killed = 0;
+    for (pid_t child; children >> child; ++killed) kill(child, SIGKILL);
+    EXPECT_EQ(killed, 2);
+    const int status = keyer.Finish();
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
+    EXPECT_NE(keyer.terminal().find("tavrisk: standard input: frame 1: the keying process was ended by signal 9 "
+                                    "(Killed)"),
+              std::string::npos)
+        << keyer.terminal();
 }
 
 INSTANTIATE_TEST_SUITE_P(Moments, KeyerInterruptTest,

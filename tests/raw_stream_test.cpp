@@ -3,6 +3,7 @@
 // frame; the ends of a stream; what the command line may not ask.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -69,8 +70,8 @@ TEST_P(RawStreamTest, KeysEachFrameAsTheSameImageWithTheFirstFramesScreen) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, RawStreamTest,
     ::testing::Values(StreamCase{"rgba", false, ""}, StreamCase{"rgbaOneThread", false, "--jobs 1 --set MatteBlur=2"},
-                      StreamCase{"rgb24Matte", true, "--method matte-transparency --set Gamma=30"},
-                      StreamCase{"rgbaRegion", false, "--region 5,4,30,20 --set MatteChoke=1"}),
+                      StreamCase{"rgb24Matte", true, "--method matte-transparency --set Gamma=30 --jobs 2"},
+                      StreamCase{"rgbaRegion", false, "--region 5,4,30,20 --set MatteChoke=1 --jobs 3"}),
     kCaseName);
 
 struct EndCase {
@@ -112,6 +113,26 @@ INSTANTIATE_TEST_SUITE_P(
                               "tavrisk: standard input: frame 3 is short (4799 of 4800 bytes)\n", 2}),
     kCaseName);
 
+// Frames keyed side by side fail side by side: the first is said, and the
+// stream stops there.
+class RawStreamFailureTest : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(RawStreamFailureTest, TheFirstFrameThatCannotBeKeyedIsSaidAndStopsTheStream) {
+    TempFolder folder;
+    std::string frame;
+    for (uint8_t byte : Scene(700, 600, true).rgba) frame.push_back(char(byte));  // buffers in files
+    WriteFile(folder.Path("in.raw"), frame + frame + frame);
+    Outcome run = Keyer(folder, std::string("key --raw 700x600 - ") + GetParam() + " <" + folder.Path("in.raw"),
+                        "TMPDIR=" + folder.Path("none"), folder.Path("out.raw"));
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.errors, "tavrisk: standard input: frame 1: cannot make the working images in the temporary "
+                          "folder: " + folder.Path("none") + ": No such file or directory\n");
+    EXPECT_EQ(ReadFile(folder.Path("out.raw")), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(Threads, RawStreamFailureTest, ::testing::Values("--jobs 1", "--jobs 3"),
+                         [](const auto& info) { return std::string(info.index == 0 ? "here" : "inProcesses"); });
+
 TEST(RawStreamOutputTest, AReaderThatGoesAwayStopsTheStreamWithAMessage) {
     TempFolder folder;
     std::string bytes;
@@ -124,6 +145,54 @@ TEST(RawStreamOutputTest, AReaderThatGoesAwayStopsTheStreamWithAMessage) {
     const std::string errors = ReadFile(folder.Path("errors"));
     EXPECT_EQ(errors.rfind("tavrisk: standard output: closed by its reader (EPIPE); stopped after ", 0), 0u) << errors;
 }
+
+// ffmpeg as the stream's client on both sides: a clip it decodes to raw frames
+// is keyed through a pipe, and what it encodes with alpha decodes to the
+// keyer's own alpha (PNG in Matroska: every byte; ProRes 4444 holds alpha
+// at 16 bits and ffmpeg's conversions back to 8 may round it a step up).
+struct ClientCase {
+    const char* name;
+    const char* encoding;
+    int alphaSteps;  // the largest difference allowed
+    bool wholePixels;
+};
+
+class RawStreamClientTest : public ::testing::TestWithParam<ClientCase> {};
+
+TEST_P(RawStreamClientTest, FfmpegDecodesAndEncodesAroundTheKeyer) {
+    const ClientCase& c = GetParam();
+    TempFolder folder;
+    const std::string ffmpeg = "ffmpeg -hide_banner -loglevel error -nostdin -y ";
+    // Twelve frames panning across the sample, kept losslessly.
+    const std::string clip = ffmpeg + "-loop 1 -framerate 12 -t 1 -i " TAVRISK_SOURCE_DIR "/samples/greenscreen.png " +
+                             "-vf \"scale=160:-2,crop=96:64:x='20+t*40':y=30,format=rgb24\" -c:v ffv1 " +
+                             folder.Path("clip.mkv");
+    const std::string trip = ffmpeg + "-i " + folder.Path("clip.mkv") + " -f rawvideo -pix_fmt rgba - | " +
+                             TAVRISK_KEYER + " key --raw 96x64 - -o - | tee " + folder.Path("keyed.raw") + " | " +
+                             ffmpeg + "-f rawvideo -pix_fmt rgba -s 96x64 -r 12 -i - " + c.encoding + " " +
+                             folder.Path("out") + " && " + ffmpeg + "-i " + folder.Path("out") +
+                             " -f rawvideo -pix_fmt rgba " + folder.Path("decoded.raw");
+    WriteFile(folder.Path("trip.sh"), "set -euo pipefail\n" + clip + "\n" + trip + "\n");
+    ASSERT_EQ(std::system(("bash " + folder.Path("trip.sh")).c_str()), 0) << "ffmpeg is needed (.ci/install puts it in)";
+    const std::string keyed = ReadFile(folder.Path("keyed.raw")), decoded = ReadFile(folder.Path("decoded.raw"));
+    ASSERT_EQ(keyed.size(), 12u * 96 * 64 * 4);
+    ASSERT_EQ(decoded.size(), keyed.size());
+    int most = 0, opaque = 0, clear = 0;
+    for (size_t i = 3; i < keyed.size(); i += 4) {
+        const int alpha = uint8_t(keyed[i]);
+        most = std::max(most, std::abs(alpha - uint8_t(decoded[i])));
+        opaque += alpha == 255, clear += alpha < 32;
+    }
+    EXPECT_LE(most, c.alphaSteps);
+    EXPECT_TRUE(!c.wholePixels || keyed == decoded);
+    EXPECT_TRUE(opaque > 0 && clear > 0);  // the subject, and the screen keyed out
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Encodings, RawStreamClientTest,
+    ::testing::Values(ClientCase{"pngInMatroska", "-c:v png -f matroska", 0, true},
+                      ClientCase{"prores4444", "-c:v prores_ks -profile:v 4444 -pix_fmt yuva444p10le -f mov", 1, false}),
+    kCaseName);
 
 struct UsageCase {
     const char* name;

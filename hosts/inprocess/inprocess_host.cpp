@@ -100,11 +100,17 @@ void InProcessHost::InstallCallbacks() {
 }
 
 void InProcessHost::SetImage(int width, int height, int planes, std::vector<uint8_t> pixels) {
+    image_ = std::move(pixels);
+    image_.resize(size_t(width) * height * planes);
+    SetImageView(width, height, planes, image_.data());
+}
+
+void InProcessHost::SetImageView(int width, int height, int planes, uint8_t* pixels) {
+    if (pixels != image_.data()) image_ = {};
+    pixels_ = pixels;
     width_ = width;
     height_ = height;
     planes_ = planes;
-    image_ = std::move(pixels);
-    image_.resize(size_t(width) * height * planes);
     record_->imageSize = Point{int16_t(height), int16_t(width)};
     record_->wholeSize = record_->imageSize;
     record_->planes = int16_t(planes);
@@ -204,7 +210,7 @@ bool InProcessHost::FillBuffer(std::vector<uint8_t>& buffer, const Rect& rect, i
     if (inside && rate == 1 && lo >= 0 && hi < planes_) {
         // The common request: whole rows of existing planes, copied directly.
         for (int y = 0; y < h; ++y) {
-            const uint8_t* src = &image_[(size_t(rect.top + y) * width_ + rect.left) * planes_];
+            const uint8_t* src = &pixels_[(size_t(rect.top + y) * width_ + rect.left) * planes_];
             uint8_t* dst = &buffer[size_t(y) * *rowBytes];
             if (n == planes_) {
                 std::memcpy(dst, src, size_t(w) * n);
@@ -233,7 +239,7 @@ bool InProcessHost::FillBuffer(std::vector<uint8_t>& buffer, const Rect& rect, i
                     continue;
                 }
             }
-            const uint8_t* src = &image_[(size_t(sy) * width_ + sx) * planes_];
+            const uint8_t* src = &pixels_[(size_t(sy) * width_ + sx) * planes_];
             for (int p = 0; p < n; ++p) dst[p] = (lo + p < planes_) ? src[lo + p] : 0;
         }
     }
@@ -262,7 +268,7 @@ bool InProcessHost::FillReduced(std::vector<uint8_t>& buffer, const Rect& rect, 
         const int y0 = ry * rate, y1 = std::min(y0 + rate, height_);
         std::fill(sums.begin(), sums.end(), 0);
         for (int sy = y0; sy < y1; ++sy) {
-            const uint8_t* row = &image_[size_t(sy) * width_ * planes_];
+            const uint8_t* row = &pixels_[size_t(sy) * width_ * planes_];
             for (int sx = 0; sx < width_; ++sx)
                 for (int p = 0; p < planes_; ++p) sums[size_t(sx / rate) * planes_ + p] += row[size_t(sx) * planes_ + p];
         }
@@ -286,6 +292,14 @@ bool InProcessHost::FillReduced(std::vector<uint8_t>& buffer, const Rect& rect, 
     return true;
 }
 
+uint8_t* InProcessHost::InPlace(const Rect& rect, int lo, int hi, int rate, int32_t* rowBytes) {
+    if (!inPlace || rate != 1 || lo != 0 || hi != planes_ - 1 || rect.left < 0 || rect.top < 0 ||
+        rect.right > width_ || rect.bottom > height_)
+        return nullptr;
+    *rowBytes = width_ * planes_;
+    return &pixels_[(size_t(rect.top) * width_ + rect.left) * planes_];
+}
+
 void InProcessHost::FlushOutput() {
     if (!outPending_) return;
     outPending_ = false;
@@ -294,7 +308,7 @@ void InProcessHost::FlushOutput() {
     if (pendingLo_ == 0 && n == planes_ && r.left >= 0 && r.top >= 0 && r.right <= width_ &&
         r.bottom <= height_) {
         for (int y = r.top; y < r.bottom; ++y)
-            std::memcpy(&image_[(size_t(y) * width_ + r.left) * planes_],
+            std::memcpy(&pixels_[(size_t(y) * width_ + r.left) * planes_],
                         &outBuffer_[size_t(y - r.top) * pendingRowBytes_], size_t(r.right - r.left) * n);
         return;
     }
@@ -303,7 +317,7 @@ void InProcessHost::FlushOutput() {
             if (x < 0 || y < 0 || x >= width_ || y >= height_) continue;
             const uint8_t* src =
                 &outBuffer_[size_t(y - r.top) * pendingRowBytes_ + size_t(x - r.left) * n];
-            uint8_t* dst = &image_[(size_t(y) * width_ + x) * planes_];
+            uint8_t* dst = &pixels_[(size_t(y) * width_ + x) * planes_];
             for (int p = 0; p < n; ++p)
                 if (pendingLo_ + p < planes_) dst[pendingLo_ + p] = src[p];
         }
@@ -327,6 +341,9 @@ OSErr InProcessHost::OnAdvanceState() {
         if (IsEmpty(rec.inRect)) {
             rec.inData = nullptr;
             rec.inRowBytes = 0;
+        } else if (uint8_t* bytes = InPlace(rec.inRect, rec.inLoPlane, rec.inHiPlane, rate, &rowBytes)) {
+            rec.inData = bytes;
+            rec.inRowBytes = rowBytes;
         } else if (!FillBuffer(inBuffer_, rec.inRect, rec.inLoPlane, rec.inHiPlane, rate,
                                rec.inputPadding, &rowBytes)) {
             result = -30100;
@@ -339,6 +356,10 @@ OSErr InProcessHost::OnAdvanceState() {
         if (IsEmpty(rec.outRect)) {
             rec.outData = nullptr;
             rec.outRowBytes = 0;
+        } else if (uint8_t* bytes = InPlace(rec.outRect, rec.outLoPlane, rec.outHiPlane, rate, &rowBytes)) {
+            rec.outData = bytes;
+            rec.outRowBytes = rowBytes;
+            outPending_ = false;
         } else if (rate > 1) {
             // A reduced request's output is a picture for the screen, not a
             // part of the image: a zeroed buffer of outRect's size.

@@ -86,13 +86,19 @@ public:
     // The image: width x height pixels of `planes` interleaved bytes (3: RGB,
     // 4: RGB and transparency). The filter rectangle becomes the whole image.
     void SetImage(int width, int height, int planes, std::vector<uint8_t> pixels);
+    // The same over the caller's pixels, which the host reads and writes in
+    // place (they must stay while it is in use); image() is then empty.
+    void SetImageView(int width, int height, int planes, uint8_t* pixels);
     // A selection; must lie within the image.
     void SetFilterRect(int left, int top, int right, int bottom);
     void SetFilterCase(int16_t filterCase) { record().filterCase = filterCase; }
 
     const std::vector<uint8_t>& image() const { return image_; }
     // Hands the image over when the host is done with it (it is left empty).
-    std::vector<uint8_t> TakeImage() { return std::move(image_); }
+    std::vector<uint8_t> TakeImage() {
+        pixels_ = nullptr;
+        return std::move(image_);
+    }
     int width() const { return width_; }
     int height() const { return height_; }
     int planes() const { return planes_; }
@@ -110,6 +116,14 @@ public:
     // plug-in's worker thread, mostly).
     void (*progressListener)(int32_t done, int32_t total, void* context) = nullptr;
     void* progressContext = nullptr;
+
+    // Full-resolution requests of every plane over a rectangle inside the
+    // image are served in place: inData and outData address the image's own
+    // bytes (rows the image's width apart), so nothing is copied in or back.
+    // Both name the same bytes when the rectangles are the same: for a
+    // plug-in that reads each pixel of inData before it writes that pixel of
+    // outData, as this filter does. Off: every request gets buffers of its own.
+    bool inPlace = false;
 
     // abortProc answers true from its `abortAtCall`-th call on (0-based);
     // -1: never.
@@ -171,11 +185,14 @@ private:
     void FlushOutput();
     bool FillBuffer(std::vector<uint8_t>& buffer, const Rect& rect, int lo, int hi, int rate,
                     int16_t padding, int32_t* rowBytes);
+    // The image's bytes of `rect`, when inPlace serves the request there.
+    uint8_t* InPlace(const Rect& rect, int lo, int hi, int rate, int32_t* rowBytes);
     bool FillReduced(std::vector<uint8_t>& buffer, const Rect& rect, int lo, int n, int rate, int16_t padding,
                      int32_t rowBytes);
 
     EntryPoint entry_;
     std::vector<uint8_t> image_;
+    uint8_t* pixels_ = nullptr;  // image_'s bytes, or the caller's
     int width_ = 0, height_ = 0, planes_ = 3;
     std::unique_ptr<uint8_t[]> recordBlock_;
     FilterRecord* record_;
