@@ -36,8 +36,8 @@ void CloseMapping(MappingHandle mapping);
 void* MapWholeView(MappingHandle mapping);
 void UnmapView(void* view, MappingHandle mapping);
 
-// Kept views. Where the system keeps released views for reuse (POSIX: views
-// of 2 MiB or more, at most four and 1 GiB in all, the newest kept first), a
+// Kept views. Where the system keeps released views for reuse (POSIX: at
+// most four and 1 GiB in all, the newest kept first), a
 // later request of the same size takes a kept view, already faulted in,
 // instead of making a file and mapping it afresh; a request that none of
 // them fits lets them all go first. Elsewhere (Windows) views are never
