@@ -22,11 +22,12 @@
 //   write grey, method 2 its grey as the transparency.
 #include <fuzzer/FuzzedDataProvider.h>
 #include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "fuzz/command_support.h"
@@ -155,19 +156,23 @@ struct Outcome {
     off_t read;  // how far a file in memory was read; -1 for a pipe
 };
 
-// Feeds `bytes` into the pipe's writing end in pieces, then closes it; stops
-// when the reader has gone.
-void Feed(int fd, std::string bytes, size_t piece) {
-    sigset_t pipe;
-    sigemptyset(&pipe);
-    sigaddset(&pipe, SIGPIPE);
-    pthread_sigmask(SIG_BLOCK, &pipe, nullptr);  // a reader gone is EPIPE here, not the process's end
+// Feeds `bytes` into the pipe's writing end in pieces from a process of its
+// own, then ends; it stops when the reader has gone. A process, not a
+// thread: the stream forks its keying processes, and a thread of ours that
+// is starting or ending meanwhile (the sanitizers' allocator locked) would
+// leave them a lock nobody releases.
+pid_t Feed(int readEnd, int fd, const std::string& bytes, size_t piece) {
+    const pid_t pid = fork();
+    FUZZ_CHECK(pid >= 0);
+    if (pid > 0) return pid;
+    close(readEnd);
+    signal(SIGPIPE, SIG_IGN);  // a reader gone is EPIPE here
     for (size_t done = 0; done < bytes.size();) {
         const ssize_t n = write(fd, bytes.data() + done, std::min(piece, bytes.size() - done));
         if (n <= 0) break;
         done += size_t(n);
     }
-    close(fd);
+    _exit(0);
 }
 
 // The stream through the keyer as `tavrisk` runs it: options, settings,
@@ -185,8 +190,11 @@ Outcome RunStream(const Case& c, const std::string& stream, tav::cli::Options* o
         input = MemoryFile(stream);
     }
     const int output = MemoryFile(), errors = MemoryFile();
-    std::thread feeder;
-    if (c.pipe) feeder = std::thread(Feed, feedEnd, stream, c.piece);
+    pid_t feeder = -1;
+    if (c.pipe) {
+        feeder = Feed(input, feedEnd, stream, c.piece);
+        close(feedEnd);
+    }
 
     Outcome outcome{};
     {
@@ -204,7 +212,7 @@ Outcome RunStream(const Case& c, const std::string& stream, tav::cli::Options* o
     outcome.read = c.pipe ? -1 : lseek(input, 0, SEEK_CUR);
     // Standard input is back: the pipe has no reader left, and the feeder ends.
     close(input);
-    if (feeder.joinable()) feeder.join();
+    if (feeder > 0) FUZZ_CHECK(waitpid(feeder, nullptr, 0) == feeder);
     outcome.written = Contents(output);
     outcome.errors = Contents(errors);
     close(output);
