@@ -137,13 +137,8 @@ void FillLightGrey(DeviceContext context, int x, int y, int width, int height) {
 
 BitmapHandle LoadBitmapResource(int id) {
     if (id != 101) return 0;
-    static const char* const kRows[] = {TAVRISK_EYEDROPPER_ROWS};
     auto* bitmap = new Bitmap{TAVRISK_EYEDROPPER_SIZE, TAVRISK_EYEDROPPER_SIZE, {}};
-    for (const char* row : kRows)
-        for (const char* p = row; *p != '\0'; ++p) {
-            const uint8_t v = *p == '#' ? 0 : *p == 'o' ? 128 : *p == 'w' ? 255 : 192;
-            bitmap->argb.push_back(Opaque(v, v, v));
-        }
+    for (uint8_t v : pens::EyedropperGreys()) bitmap->argb.push_back(Opaque(v, v, v));
     return reinterpret_cast<BitmapHandle>(bitmap);
 }
 

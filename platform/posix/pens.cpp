@@ -1,10 +1,21 @@
 #include "platform/posix/pens.h"
 
+#include "resources/eyedropper.h"
+
 namespace tav::platform {
 
 namespace pens {
 Pen g_blackPen{0, 0, 0};
 Pen g_whitePen{255, 255, 255};
+
+std::vector<uint8_t> EyedropperGreys() {
+    static const char* const kRows[] = {TAVRISK_EYEDROPPER_ROWS};
+    std::vector<uint8_t> greys;
+    for (const char* row : kRows)
+        for (const char* p = row; *p != '\0'; ++p)
+            greys.push_back(*p == '#' ? 0 : *p == 'o' ? 128 : *p == 'w' ? 255 : 192);
+    return greys;
+}
 }  // namespace pens
 
 using pens::Pen;

@@ -2,11 +2,13 @@
 // own (the in-process model, GTK): a pen is a colour, and a device context
 // carries the pen selected, the line mode and the current point. The platform
 // calls on pens (CreatePen ... MoveTo) are pens.cpp's; each toolkit says where
-// a context keeps its pen state and draws its lines' pixels.
+// a context keeps its pen state and draws its lines' pixels. Also the one
+// bitmap both draw, the eyedropper's.
 #pragma once
 
 #include <cstdint>
 #include <cstdlib>
+#include <vector>
 
 #include "platform/window_toolkit.h"
 
@@ -51,5 +53,9 @@ void TraceLine(PenState* s, int x, int y, Plot plot) {
     s->x = x;
     s->y = y;
 }
+
+// The eyedropper bitmap (resource 101), TAVRISK_EYEDROPPER_SIZE pixels a
+// side, as grey levels row by row.
+std::vector<uint8_t> EyedropperGreys();
 
 }  // namespace tav::platform::pens
