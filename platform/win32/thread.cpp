@@ -60,18 +60,23 @@ AddressWaits FindAddressWaits() {
     return AddressWaits{wait.load(), wake.load()};
 }
 
+// A thread that runs `body(argument)` once resumed; null when it cannot be
+// made.
+HANDLE CreateSuspendedThread(ThreadBody body, void* argument) {
+    auto* start = new (std::nothrow) StartRecord{body, argument};
+    if (start == nullptr) return nullptr;
+    DWORD id;
+    HANDLE thread = CreateThread(nullptr, 0, ThreadMain, start, CREATE_SUSPENDED, &id);
+    if (thread == nullptr) delete start;
+    return thread;
+}
+
 }  // namespace
 
 ThreadHandle StartThread(ThreadBody body, void* argument,
                          void (*record)(ThreadHandle, void*), void* recordArgument) {
-    auto* start = new (std::nothrow) StartRecord{body, argument};
-    if (start == nullptr) return kNoThread;
-    DWORD id;
-    HANDLE thread = CreateThread(nullptr, 0, ThreadMain, start, CREATE_SUSPENDED, &id);
-    if (thread == nullptr) {
-        delete start;
-        return kNoThread;
-    }
+    HANDLE thread = CreateSuspendedThread(body, argument);
+    if (thread == nullptr) return kNoThread;
     ThreadHandle handle = reinterpret_cast<ThreadHandle>(thread);
     if (record) record(handle, recordArgument);
     ResumeThread(thread);
@@ -89,16 +94,9 @@ void EndCurrentThread(ThreadHandle self) {
     if (self != kNoThread) CloseHandle(reinterpret_cast<HANDLE>(self));
 }
 
-
 ThreadHandle StartHelperThread(ThreadBody body, void* argument) {
-    auto* start = new (std::nothrow) StartRecord{body, argument};
-    if (start == nullptr) return kNoThread;
-    DWORD id;
-    HANDLE thread = CreateThread(nullptr, 0, ThreadMain, start, CREATE_SUSPENDED, &id);
-    if (thread == nullptr) {
-        delete start;
-        return kNoThread;
-    }
+    HANDLE thread = CreateSuspendedThread(body, argument);
+    if (thread == nullptr) return kNoThread;
     // New threads start at normal priority: the helper takes its starter's.
     const int priority = GetThreadPriority(GetCurrentThread());
     if (priority != THREAD_PRIORITY_ERROR_RETURN) ::SetThreadPriority(thread, priority);
