@@ -8,6 +8,7 @@
 #include <signal.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -158,6 +159,13 @@ public:
         for (std::string& word : command) argv.push_back(word.data());
         argv.push_back(nullptr);
         if ((child_ = fork()) == 0) {
+            // As from a terminal: whoever started the tests may have left the
+            // ending signals ignored (nohup, a background job), and the keyer
+            // rightly keeps an ignored signal ignored.
+            for (int ending : {SIGINT, SIGTERM, SIGHUP}) signal(ending, SIG_DFL);
+            sigset_t none;
+            sigemptyset(&none);
+            sigprocmask(SIG_SETMASK, &none, nullptr);
             setsid();
             dup2(open(terminal.c_str(), O_RDWR), STDERR_FILENO);
             if (!input.empty()) dup2(open(input.c_str(), O_RDONLY), STDIN_FILENO);
@@ -195,12 +203,18 @@ public:
     }
     // Lets the thread held at `point` go on.
     void Go(int point) { EXPECT_EQ(write(answers_.at(size_t(point)), "g", 1), 1); }
-    // Sends `signal`, or without one lets the keyer run to its end; the wait status.
+    // Sends `signal`, or without one lets the keyer run to its end; the wait
+    // status. A keyer that has not ended a minute later is killed.
     int Finish(int signal = 0) {
         if (signal != 0) kill(child_, signal);
         else if (!HoldAt({-1}) && master_ >= 0) kill(child_, SIGKILL);  // stalled
+        const int ended = int(syscall(SYS_pidfd_open, child_, 0));
+        pollfd end{ended, POLLIN, 0};
+        EXPECT_TRUE(ended >= 0 && poll(&end, 1, 60000) == 1) << "the keyer did not end";
+        if (ended >= 0) close(ended);
         int status = -1;
-        waitpid(std::exchange(child_, -1), &status, 0);
+        if (waitpid(child_, &status, WNOHANG) != child_) kill(child_, SIGKILL), waitpid(child_, &status, 0);
+        child_ = -1;
         return status;
     }
     const std::string& terminal() const { return terminal_; }
