@@ -15,26 +15,44 @@ namespace {
 
 using test::PreparedRun;
 
-// 129 x 79 away from the origin: three tile columns and two rows, each read
-// whole at full size. (The walk's order and its far edges are the run tests'.)
+// Selections away from the origin, each read whole at full size in tiles 64
+// pixels wide and the last column of tiles narrower (1 to 4 and 7 pixels:
+// every pixel count a row of a tile can end with after groups of four). The
+// pixels' bytes are scattered over 0..255 so that the keys' extremes differ
+// from tile to tile. (The walk's order and its far edges are the run tests'.)
 TEST(CaptureTest, CopiesTheSelectionAsPackedRgb) {
     for (int planes : {3, 4}) {
-        auto pixel = [](int x, int y, int p) { return p == 3 ? 17 : (x * 7 + y * 13 + p * 101) & 255; };
-        PreparedRun run(150, 90, planes, test::MakeImage(150, 90, planes, pixel));
-        run.Select(11, 6, 140, 85);
-        ASSERT_TRUE(CaptureImage(&run.state));
-        ASSERT_TRUE(run.state.sourceImage && run.state.foregroundImage && run.state.rawMatte && run.state.finalMatte);
-        const std::vector<uint8_t> expected =
-            test::MakeImage(129, 79, 3, [&](int x, int y, int p) { return pixel(x + 11, y + 6, p); });
-        EXPECT_EQ(std::vector<uint8_t>(run.state.sourceImage, run.state.sourceImage + expected.size()), expected);
-        EXPECT_EQ(run.host.advanceRequests.size(), 6u);
-        for (const inprocess::AdvanceRequest& request : run.host.advanceRequests) {
-            EXPECT_EQ(std::memcmp(&request.inRect, &request.outRect, sizeof(Rect)), 0);
-            EXPECT_TRUE(request.inLoPlane == 0 && request.inHiPlane == planes - 1 && request.inputRate == kFixedOne);
+        for (int width : {129, 66, 67, 68, 135}) {
+            // Each key's extreme at one pixel only, in different places of a
+            // group of four and of the tiles.
+            auto pixel = [width](int x, int y, int p) {
+                const int planted = x == 13 + width % 4 && y == 20   ? 0x00FF00
+                                    : x == 70 && y == 40             ? 0x0000FF
+                                    : x == 10 + width && y == 84     ? 0xFF00FF
+                                    : x == 31 && y == 7              ? 0xFFFF00
+                                                                     : -1;
+                if (p < 3 && planted >= 0) return (planted >> (16 - 8 * p)) & 255;
+                return p == 3 ? 17 : int((uint32_t(x * 7919 + y * 104729 + p * 1299709) * 2654435761u) >> 24) % 250;
+            };
+            PreparedRun run(150, 90, planes, test::MakeImage(150, 90, planes, pixel));
+            run.Select(11, 6, 11 + width, 85);
+            ASSERT_TRUE(CaptureImage(&run.state));
+            ASSERT_TRUE(run.state.sourceImage && run.state.foregroundImage && run.state.rawMatte &&
+                        run.state.finalMatte);
+            const std::vector<uint8_t> expected =
+                test::MakeImage(width, 79, 3, [&](int x, int y, int p) { return pixel(x + 11, y + 6, p); });
+            EXPECT_EQ(std::vector<uint8_t>(run.state.sourceImage, run.state.sourceImage + expected.size()), expected)
+                << planes << " planes, " << width << " wide";
+            EXPECT_EQ(run.host.advanceRequests.size(), size_t((width + 63) / 64 * 2));
+            for (const inprocess::AdvanceRequest& request : run.host.advanceRequests) {
+                EXPECT_EQ(std::memcmp(&request.inRect, &request.outRect, sizeof(Rect)), 0);
+                EXPECT_TRUE(request.inLoPlane == 0 && request.inHiPlane == planes - 1 &&
+                            request.inputRate == kFixedOne);
+            }
+            // The statistics gathered on the way, against the copy read plainly.
+            const CaptureStatistics want = test::PlainStatistics(expected);
+            EXPECT_EQ(std::memcmp(&run.state.captured, &want, sizeof want), 0) << planes << " planes, " << width;
         }
-        // The statistics gathered on the way, against the copy read plainly.
-        const CaptureStatistics want = test::PlainStatistics(expected);
-        EXPECT_EQ(std::memcmp(&run.state.captured, &want, sizeof want), 0);
     }
 }
 
