@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include <isa-l/igzip_lib.h>
 #include <libdeflate.h>
 #include <zlib.h>
 
@@ -141,10 +142,9 @@ std::vector<int> FilterPieces(const Image& image, int threads) {
 }
 
 // The first row of each piece the image is compressed in, then `height`. A
-// small image, or one thread, makes one piece; none is above 1 GiB (zlib's
-// counts are 32-bit). At Fast, zlib compresses the leading pieces side by
-// side with libdeflate compressing the last some three times as fast: the
-// last piece has three rows for each row of the others.
+// small image, or one thread, makes one piece; none is above 1 GiB (the
+// compressors' counts are 32-bit); otherwise the pieces the rows were
+// filtered in.
 std::vector<int> CompressionPieces(const Image& image, const WriteOptions& options, int threads) {
     const size_t rowBytes = size_t(image.width) * 4 + 1;
     const int height = image.height, most = int(std::max<size_t>(1, (size_t(1) << 30) / rowBytes));
@@ -153,10 +153,6 @@ std::vector<int> CompressionPieces(const Image& image, const WriteOptions& optio
         Cut(0, height, std::min(options.stripRows, most), &starts);
     } else if (threads == 1 || rowBytes * size_t(height) < (size_t(4) << 20)) {
         Cut(0, height, most, &starts);
-    } else if (options.compression == Compression::Fast) {
-        const int lead = int(int64_t(height) * (threads - 1) / (threads + 2));
-        if (lead > 0) Cut(0, lead, std::min((lead + threads - 2) / (threads - 1), most), &starts);
-        Cut(lead, height, most, &starts);
     } else {
         return FilterPieces(image, threads);
     }
@@ -191,17 +187,40 @@ bool DeflatePiece(const uint8_t* data, size_t length, size_t before, int level, 
     return last ? result == Z_STREAM_END : result == Z_OK && stream.avail_in == 0 && stream.avail_out > 0;
 }
 
-// Compresses `data` with libdeflate's fastest level as the last piece of a
-// raw deflate stream (libdeflate's stream always ends: it comes last).
-bool CompressLastPiece(const uint8_t* data, size_t length, Piece* piece) {
-    std::unique_ptr<libdeflate_compressor, void (*)(libdeflate_compressor*)> compressor(
-        libdeflate_alloc_compressor(1), libdeflate_free_compressor);
-    if (!compressor) return false;
-    const size_t bound = libdeflate_deflate_compress_bound(compressor.get(), length);
-    piece->bytes.reset(new uint8_t[bound]);
-    PreferHugePages(piece->bytes.get(), bound);
-    piece->size = libdeflate_deflate_compress(compressor.get(), data, length, piece->bytes.get(), bound);
-    return piece->size > 0;
+// Compresses `data` with ISA-L's igzip at its fastest level with a Huffman
+// code of its own (level 1) as a piece of a raw deflate stream: the last
+// piece ends the stream, the others end with an empty stored block. The
+// pieces share no history (each starts afresh), so each is compressed alone.
+bool CompressFastPiece(const uint8_t* data, size_t length, bool last, Piece* piece) {
+    isal_zstream stream;
+    isal_deflate_init(&stream);
+    std::unique_ptr<uint8_t[]> levelBuffer(new uint8_t[ISAL_DEF_LVL1_DEFAULT]);
+    stream.level = 1;
+    stream.level_buf = levelBuffer.get();
+    stream.level_buf_size = ISAL_DEF_LVL1_DEFAULT;
+    stream.end_of_stream = last ? 1 : 0;
+    stream.flush = last ? NO_FLUSH : SYNC_FLUSH;
+    stream.next_in = const_cast<uint8_t*>(data);
+    stream.avail_in = uint32_t(length);
+    // Room for the data stored as it is, and more if the coder asks for it.
+    size_t capacity = length + length / 64 + 1024, used = 0;
+    piece->bytes.reset(new uint8_t[capacity]);
+    PreferHugePages(piece->bytes.get(), capacity);
+    for (;;) {
+        stream.next_out = piece->bytes.get() + used;
+        stream.avail_out = uint32_t(std::min<size_t>(capacity - used, UINT32_MAX));
+        const uint32_t room = stream.avail_out;
+        if (isal_deflate(&stream) != COMP_OK) return false;
+        used += room - stream.avail_out;
+        if (stream.avail_in == 0 && stream.avail_out > 0 && (!last || stream.internal_state.state == ZSTATE_END))
+            break;
+        std::unique_ptr<uint8_t[]> larger(new uint8_t[2 * capacity]);
+        std::memcpy(larger.get(), piece->bytes.get(), used);
+        piece->bytes = std::move(larger);
+        capacity *= 2;
+    }
+    piece->size = used;
+    return true;
 }
 
 // The image data chunks: the zlib stream cut into chunks of 1 MiB.
@@ -260,11 +279,11 @@ bool EncodePng(const Image& image, const WriteOptions& options, const Sink& sink
         return false;
     }
 
-    // The zlib stream: its pieces compressed side by side and joined, the
-    // last by libdeflate at Fast, with the checksums of the pieces combined.
+    // The zlib stream: its pieces compressed side by side and joined, with
+    // the checksums of the pieces combined.
     const std::vector<int> starts = CompressionPieces(image, options, threads);
     const int count = int(starts.size()) - 1;
-    const int level = options.compression == Compression::Fast ? 2 : options.compression == Compression::Best ? 7 : 6;
+    const int level = options.compression == Compression::Fast ? 1 : options.compression == Compression::Best ? 7 : 6;
     auto offset = [&](int k) { return size_t(starts[size_t(k)]) * rowBytes; };
     std::vector<Piece> pieces(static_cast<size_t>(count));
     std::vector<uint32_t> checksums(static_cast<size_t>(count));
@@ -272,8 +291,8 @@ bool EncodePng(const Image& image, const WriteOptions& options, const Sink& sink
     const bool ran = RunInParallel(count, threads, [&](int k) {
         const size_t at = offset(k), length = offset(k + 1) - at;
         checksums[size_t(k)] = libdeflate_adler32(1, &filtered[at], length);
-        const bool ok = k == count - 1 && options.compression == Compression::Fast
-                            ? CompressLastPiece(&filtered[at], length, &pieces[size_t(k)])
+        const bool ok = options.compression == Compression::Fast
+                            ? CompressFastPiece(&filtered[at], length, k == count - 1, &pieces[size_t(k)])
                             : DeflatePiece(&filtered[at], length, at, level, k == count - 1, &pieces[size_t(k)]);
         if (!ok) failed = true;
     });
@@ -284,7 +303,7 @@ bool EncodePng(const Image& image, const WriteOptions& options, const Sink& sink
     uLong adler = checksums[0];
     for (int k = 1; k < count; ++k)
         adler = adler32_combine(adler, checksums[size_t(k)], z_off_t(offset(k + 1) - offset(k)));
-    uint8_t header[2] = {0x78, uint8_t((level == 2 ? 0 : level == 6 ? 2 : 3) << 6)}, trailer[4];
+    uint8_t header[2] = {0x78, uint8_t((level < 6 ? 0 : level == 6 ? 2 : 3) << 6)}, trailer[4];
     header[1] = uint8_t(header[1] + (31 - (header[0] * 256 + header[1]) % 31) % 31);  // FCHECK
     PutBigEndian32(trailer, uint32_t(adler));
     filtered.reset();
