@@ -208,13 +208,13 @@ public:
     int Finish(int signal = 0) {
         if (signal != 0) kill(child_, signal);
         else if (!HoldAt({-1}) && master_ >= 0) kill(child_, SIGKILL);  // stalled
-        const int ended = int(syscall(SYS_pidfd_open, child_, 0));
-        pollfd end{ended, POLLIN, 0};
-        EXPECT_TRUE(ended >= 0 && poll(&end, 1, 60000) == 1) << "the keyer did not end";
-        if (ended >= 0) close(ended);
+        if (const int ended = int(syscall(SYS_pidfd_open, child_, 0)); ended >= 0) {
+            pollfd end{ended, POLLIN, 0};
+            if (poll(&end, 1, 60000) != 1) ADD_FAILURE() << "the keyer did not end", kill(child_, SIGKILL);
+            close(ended);
+        }
         int status = -1;
-        if (waitpid(child_, &status, WNOHANG) != child_) kill(child_, SIGKILL), waitpid(child_, &status, 0);
-        child_ = -1;
+        waitpid(std::exchange(child_, -1), &status, 0);
         return status;
     }
     const std::string& terminal() const { return terminal_; }
