@@ -50,6 +50,16 @@ bool AllocateWorkingBuffers(PluginState* state) {
     return true;
 }
 
+// Packs the first three bytes of `count` pixels, `planes` bytes apart at
+// `from`, to `to`.
+inline void PackPixels(const uint8_t* from, int planes, int count, uint8_t* to) {
+    for (int i = 0; i < count; ++i, from += planes, to += 3) {
+        to[0] = from[0];
+        to[1] = from[1];
+        to[2] = from[2];
+    }
+}
+
 void CopyTile(PluginState* state) {
     const FilterRecord* record = state->filterRecord;
     const Rect& in = record->inRect;
@@ -66,11 +76,7 @@ void CopyTile(PluginState* state) {
             // red goes and is overwritten by it. The last pixel copies three.
             for (; x < in.right - 1; ++x, from += 4, to += 3) std::memcpy(to, from, 4);
         }
-        for (; x < in.right; ++x, from += planes, to += 3) {
-            to[0] = from[0];
-            to[1] = from[1];
-            to[2] = from[2];
-        }
+        PackPixels(from, planes, in.right - x, to);
     }
 }
 
@@ -149,11 +155,7 @@ void CopyAndGatherWideTile(PluginState* state) {
             least = _mm_min_epi16(least, key);
             most = _mm_max_epi16(most, key);
         }
-        for (int x = grouped; x < columns; ++x, from += 4, to += 3) {
-            to[0] = from[0];
-            to[1] = from[1];
-            to[2] = from[2];
-        }
+        PackPixels(from, 4, columns - grouped, to);
         if (grouped < columns) GatherRow<true>(rowStart + 4 * grouped, columns - grouped, 4, tailGreen, tailBlue, keys);
     }
     alignas(16) uint32_t sums[2][4];
