@@ -21,12 +21,14 @@
 //   and 5 keep the transparency, method 4 the colour, the matte methods
 //   write grey, method 2 its grey as the transparency.
 #include <fuzzer/FuzzedDataProvider.h>
+#include <sched.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -175,10 +177,28 @@ pid_t Feed(int readEnd, int fd, const std::string& bytes, size_t piece) {
     _exit(0);
 }
 
+// The threads of this process now.
+size_t ThreadCount() {
+    size_t count = 0;
+    for ([[maybe_unused]] const auto& task : std::filesystem::directory_iterator("/proc/self/task")) ++count;
+    return count;
+}
+
+// The filter's worker thread ends on its own after the run it served (the
+// frames keyed alone here), and the stream forks its keying processes: a
+// thread still ending then (the sanitizers' allocator locked) would leave
+// them a lock nobody releases. Waits until only the threads there were at
+// the first case remain.
+void WaitForEndingThreads() {
+    static const size_t kBaseline = ThreadCount();
+    while (ThreadCount() > kBaseline) sched_yield();
+}
+
 // The stream through the keyer as `tavrisk` runs it: options, settings,
 // plan, then the stream on the threads asked for.
 Outcome RunStream(const Case& c, const std::string& stream, tav::cli::Options* options,
                   tav::cli::BaseSettings* base) {
+    WaitForEndingThreads();
     CommandLine line(c.words);
     int input = -1, feedEnd = -1;
     if (c.pipe) {
