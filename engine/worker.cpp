@@ -127,8 +127,7 @@ void KeyRows(const MatteJob& job, const KeySettings& settings, int32_t y0, int32
             fg[3 * x + 2] = k.b;
         };
         for (int32_t x = 0; x < begin; ++x) put(x, outside);
-        for (int32_t x = begin; x < end; ++x)
-            put(x, KeyPixel(in[3 * x], in[3 * x + 1], in[3 * x + 2], true, settings, job.matteTable));
+        if (begin < end) KeyInsideRun(in + 3 * begin, end - begin, settings, job.matteTable, matte + begin, fg + 3 * begin);
         for (int32_t x = std::max(begin, end); x < width; ++x) put(x, outside);
     }
 }

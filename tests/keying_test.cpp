@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "engine/keying.h"
 #include "tests/reference.h"
@@ -162,10 +164,31 @@ TEST_P(KeyPixelAgainstReferenceTest, EveryColourMatchesThePlainArithmetic) {
                                            << testing::PrintToString(want);
     };
     // Every colour, in steps that visit all residues of each channel.
+    std::vector<uint8_t> colours;
     for (int r = 0; r < 256; r += 3)
         for (int g = 0; g < 256; ++g)
-            for (int b = (r + g) % 5; b < 256; b += 5) ASSERT_TRUE(check(r, g, b, true));
+            for (int b = (r + g) % 5; b < 256; b += 5) {
+                ASSERT_TRUE(check(r, g, b, true));
+                colours.insert(colours.end(), {uint8_t(r), uint8_t(g), uint8_t(b)});
+            }
     EXPECT_TRUE(check(1, 2, 3, false));
+
+    // The same colours keyed as runs of every length from 1 to 40 (the
+    // vector path's groups and their tails) give the same bytes.
+    const int32_t count = int32_t(colours.size() / 3);
+    std::vector<uint8_t> matte(size_t(count) + 1, 0xA5), foreground(colours.size() + 3, 0xA5);
+    for (int32_t x = 0, length = 1; x < count; x += length, length = length % 40 + 1)
+        KeyInsideRun(&colours[3 * size_t(x)], std::min(length, count - x), prepared, table.data(), &matte[x],
+                     &foreground[3 * size_t(x)]);
+    EXPECT_EQ(matte[count], 0xA5) << "written past the run";
+    EXPECT_EQ(foreground[3 * size_t(count)], 0xA5) << "written past the run";
+    for (int32_t x = 0; x < count; ++x) {
+        const uint8_t* colour = &colours[3 * size_t(x)];
+        const reference::Keyed w = reference::KeyPixel(c.settings, table.data(), colour[0], colour[1], colour[2], true);
+        const Pixel got{matte[x], foreground[3 * x], foreground[3 * x + 1], foreground[3 * x + 2]};
+        ASSERT_EQ(got, (Pixel{w.m, w.r, w.g, w.b})) << "colour " << int(colour[0]) << "," << int(colour[1]) << ","
+                                                   << int(colour[2]) << " in a run";
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
