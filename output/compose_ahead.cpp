@@ -8,28 +8,13 @@
 
 #include "engine/worker.h"
 #include "runtime/capture.h"
+#include "runtime/handoff.h"
 #include "runtime/plugin_state.h"
 #include "output/compose.h"
 #include "platform/thread.h"
 
 namespace tav {
 namespace {
-
-// Time slices given up while waiting for a band or a slot, before sleeping
-// until it is there: a band takes a fraction of a millisecond.
-constexpr int kYieldsBeforeSleeping = 200;
-
-// Waits until `*word` is at least `least`, or `stop` is set.
-void WaitUntilAtLeast(intptr_t* word, intptr_t least, intptr_t* stop) {
-    for (int i = 0;; ++i) {
-        const intptr_t now = LoadShared(*word);
-        if (now >= least || LoadShared(*stop) != 0) return;
-        if (i < kYieldsBeforeSleeping)
-            platform::YieldTimeSlice();
-        else
-            platform::WaitWhileEqual(word, now);
-    }
-}
 
 int32_t BandRows(const ComposeAhead& a, intptr_t band) {
     return std::min<int32_t>(kTileSize, a.state->height - int32_t(band) * kTileSize);

@@ -5,14 +5,18 @@
 #include <climits>
 #include <cstdint>
 #include <cstring>
+#include <new>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
 
 #include "engine/screen.h"
+#include "engine/worker.h"
 #include "runtime/allocator.h"
+#include "runtime/handoff.h"
 #include "runtime/plugin_state.h"
+#include "platform/thread.h"
 
 namespace tav {
 namespace {
@@ -60,14 +64,20 @@ inline void PackPixels(const uint8_t* from, int planes, int count, uint8_t* to) 
     }
 }
 
-void CopyTile(PluginState* state) {
-    const FilterRecord* record = state->filterRecord;
-    const Rect& in = record->inRect;
-    const Rect& area = record->filterRect;
-    const int planes = record->planes;
-    const auto* rowStart = static_cast<const uint8_t*>(record->inData);
+// A tile's bytes: `rect` of the image, its rows `rowBytes` apart from `data`.
+struct TileBytes {
+    const uint8_t* data;
+    int32_t rowBytes;
+    Rect rect;
+};
+
+void CopyTile(PluginState* state, const TileBytes& tile) {
+    const Rect& in = tile.rect;
+    const Rect& area = state->filterRecord->filterRect;
+    const int planes = state->filterRecord->planes;
+    const uint8_t* rowStart = tile.data;
     const int64_t width = state->width;
-    for (int y = in.top; y < in.bottom; ++y, rowStart += record->inRowBytes) {
+    for (int y = in.top; y < in.bottom; ++y, rowStart += tile.rowBytes) {
         const uint8_t* from = rowStart;
         uint8_t* to = state->sourceImage + 3 * ((y - area.top) * width + (in.left - area.left));
         int x = in.left;
@@ -117,11 +127,9 @@ void GatherRow(const uint8_t* p, int columns, int stride, uint64_t& green, uint6
 // 16-bit pairs (the green key in the even half, the blue key in the odd one;
 // both lie in -510..510). The few pixels left at a row's end go the plain
 // way. The same bytes and figures as CopyTile and GatherTileStatistics.
-void CopyAndGatherWideTile(PluginState* state) {
-    const FilterRecord* record = state->filterRecord;
-    const Rect& in = record->inRect;
-    const Rect& area = record->filterRect;
-    CaptureStatistics& s = state->captured;
+void CopyAndGatherWideTile(PluginState* state, const TileBytes& tile, CaptureStatistics& s) {
+    const Rect& in = tile.rect;
+    const Rect& area = state->filterRecord->filterRect;
     const int columns = in.right - in.left, grouped = columns & ~3;
     const __m128i lowByte = _mm_set1_epi32(0xFF), lowPixel = _mm_set1_epi64x(0xFFFFFF),
                   highPixel = _mm_set1_epi64x(0xFFFFFF000000);
@@ -129,8 +137,8 @@ void CopyAndGatherWideTile(PluginState* state) {
     __m128i least = _mm_set1_epi16(INT16_MAX), most = _mm_set1_epi16(INT16_MIN);
     uint64_t tailGreen = 0, tailBlue = 0;
     int32_t keys[4] = {s.leastGreenKey, s.mostGreenKey, s.leastBlueKey, s.mostBlueKey};
-    const auto* rowStart = static_cast<const uint8_t*>(record->inData);
-    for (int y = in.top; y < in.bottom; ++y, rowStart += record->inRowBytes) {
+    const uint8_t* rowStart = tile.data;
+    for (int y = in.top; y < in.bottom; ++y, rowStart += tile.rowBytes) {
         const uint8_t* from = rowStart;
         uint8_t* to = state->sourceImage + 3 * ((y - area.top) * int64_t(state->width) + (in.left - area.left));
         for (int x = 0; x < grouped; x += 4, from += 16, to += 12) {
@@ -180,24 +188,128 @@ void CopyAndGatherWideTile(PluginState* state) {
 }
 #endif
 
-// Adds the tile just copied to the capture's statistics, reading the host's
-// tile while it is still in the cache.
-void GatherTileStatistics(PluginState* state) {
-    const FilterRecord* record = state->filterRecord;
-    const Rect& in = record->inRect;
-    CaptureStatistics& s = state->captured;
+// Adds the tile just copied to the statistics, reading the tile while it is
+// still in the cache.
+void GatherTileStatistics(int planes, const TileBytes& tile, CaptureStatistics& s) {
+    const Rect& in = tile.rect;
     const int columns = in.right - in.left;
     uint64_t green = 0, blue = 0;
     int32_t keys[4] = {s.leastGreenKey, s.mostGreenKey, s.leastBlueKey, s.mostBlueKey};
-    const auto* row = static_cast<const uint8_t*>(record->inData);
-    for (int y = in.top; y < in.bottom; ++y, row += record->inRowBytes) {
-        if (record->planes == 4) GatherRow<true>(row, columns, 4, green, blue, keys);
-        else GatherRow<false>(row, columns, record->planes, green, blue, keys);
+    const uint8_t* row = tile.data;
+    for (int y = in.top; y < in.bottom; ++y, row += tile.rowBytes) {
+        if (planes == 4) GatherRow<true>(row, columns, 4, green, blue, keys);
+        else GatherRow<false>(row, columns, planes, green, blue, keys);
     }
     s.greenSum += green;
     s.blueSum += blue;
     s.leastGreenKey = keys[0], s.mostGreenKey = keys[1];
     s.leastBlueKey = keys[2], s.mostBlueKey = keys[3];
+}
+
+// Copies a tile into the source image and adds it to `statistics`.
+void PackTile(PluginState* state, const TileBytes& tile, CaptureStatistics& statistics) {
+#if defined(__SSE2__)
+    if (state->filterRecord->planes == 4) {
+        CopyAndGatherWideTile(state, tile, statistics);
+        return;
+    }
+#endif
+    CopyTile(state, tile);
+    GatherTileStatistics(state->filterRecord->planes, tile, statistics);
+}
+
+// ---- Packing beside the host's thread ---------------------------------------------
+
+// The host's thread asks for the tiles and copies each, as the host hands it
+// out, into a ring of slots; a helper packs them from there into the source
+// image and counts them. Two processors then share the walk: the host's
+// requests and copies on one, the packing on the other.
+constexpr intptr_t kQueueSlots = 32;  // tiles in flight: 512 KiB of four-byte pixels
+constexpr intptr_t kHandOver = 8;     // tiles handed over at a time
+
+struct CaptureQueue {
+    PluginState* state;
+    uint8_t* slots;
+    size_t slotBytes;
+    TileBytes tiles[kQueueSlots];
+    intptr_t published;  // tiles handed to the helper
+    intptr_t packed;     // tiles it has packed
+    intptr_t stop;       // set by the host's thread: the helper ends
+    intptr_t never;      // stays 0: the host's thread's waits end by their count alone
+    CaptureStatistics statistics;  // of the tiles the helper has packed
+    platform::ThreadHandle helper;
+};
+
+void PackQueuedTiles(void* argument) {
+    CaptureQueue& q = *static_cast<CaptureQueue*>(argument);
+    for (intptr_t done = 0;;) {
+        WaitUntilAtLeast(&q.published, done + 1, &q.stop);
+        const intptr_t ready = LoadShared(q.published);
+        if (ready <= done) return;  // stopped
+        for (; done < ready; ++done) PackTile(q.state, q.tiles[done % kQueueSlots], q.statistics);
+        StoreShared(q.packed, done);
+        platform::WakeWordWaiters(&q.packed);
+    }
+}
+
+// Starts the helper for a walk of more than one tile when another processor
+// is there; false (and nothing to end) otherwise.
+bool StartCaptureQueue(CaptureQueue* q, PluginState* state) {
+    *q = CaptureQueue{};
+    const FilterRecord* record = state->filterRecord;
+    if (int64_t(state->width) * state->height <= int64_t(kTileSize) * kTileSize || record->planes < 1 ||
+        platform::UsableProcessorCount() < 2)
+        return false;
+    q->state = state;
+    q->slotBytes = size_t(kTileSize) * kTileSize * size_t(record->planes);
+    q->slots = new (std::nothrow) uint8_t[size_t(kQueueSlots) * q->slotBytes];
+    if (q->slots == nullptr) return false;
+    q->statistics = CaptureStatistics{0, 0, INT32_MAX, INT32_MIN, INT32_MAX, INT32_MIN};
+    q->helper = platform::StartHelperThread(PackQueuedTiles, q);
+    if (q->helper != platform::kNoThread) return true;
+    delete[] q->slots;
+    return false;
+}
+
+// Copies the tile `index` of the walk, which the host has just handed out,
+// into its slot, once the helper is done with the tile there before.
+void QueueTile(CaptureQueue* q, intptr_t index) {
+    const FilterRecord* record = q->state->filterRecord;
+    WaitUntilAtLeast(&q->packed, index - kQueueSlots + 1, &q->never);
+    const Rect& in = record->inRect;
+    const size_t rowBytes = size_t(in.right - in.left) * size_t(record->planes);
+    uint8_t* slot = q->slots + size_t(index % kQueueSlots) * q->slotBytes;
+    const auto* from = static_cast<const uint8_t*>(record->inData);
+    for (int y = in.top; y < in.bottom; ++y, from += record->inRowBytes)
+        std::memcpy(slot + size_t(y - in.top) * rowBytes, from, rowBytes);
+    q->tiles[index % kQueueSlots] = TileBytes{slot, int32_t(rowBytes), in};
+    if ((index + 1) % kHandOver == 0) {
+        StoreShared(q->published, index + 1);
+        platform::WakeWordWaiters(&q->published);
+    }
+}
+
+// Ends the helper: after it has packed the walk's `count` tiles when the
+// walk is complete, at once when it is not. Adds its statistics to the
+// capture's.
+void EndCaptureQueue(CaptureQueue* q, intptr_t count, bool complete) {
+    if (complete) {
+        StoreShared(q->published, count);
+        platform::WakeWordWaiters(&q->published);
+        WaitUntilAtLeast(&q->packed, count, &q->never);
+    }
+    StoreShared(q->stop, intptr_t(1));
+    platform::WakeWordWaiters(&q->published);
+    platform::JoinHelperThread(q->helper);
+    delete[] q->slots;
+    CaptureStatistics& s = q->state->captured;
+    const CaptureStatistics& h = q->statistics;
+    s.greenSum += h.greenSum;
+    s.blueSum += h.blueSum;
+    s.leastGreenKey = std::min(s.leastGreenKey, h.leastGreenKey);
+    s.mostGreenKey = std::max(s.mostGreenKey, h.mostGreenKey);
+    s.leastBlueKey = std::min(s.leastBlueKey, h.leastBlueKey);
+    s.mostBlueKey = std::max(s.mostBlueKey, h.mostBlueKey);
 }
 
 }  // namespace
@@ -256,22 +368,26 @@ bool CaptureImage(PluginState* state) {
     FilterRecord* record = state->filterRecord;
     state->captured = CaptureStatistics{0, 0, INT32_MAX, INT32_MIN, INT32_MAX, INT32_MIN};
     if (state->width > 0 && state->height > 0) {
+        CaptureQueue queue;
+        const bool queued = StartCaptureQueue(&queue, state);
+        intptr_t tiles = 0;
         FirstTile(state);
         do {
             OSErr code = record->advanceState ? record->advanceState() : OSErr(filterBadParameters);
             if (code != noErr) {
+                if (queued) EndCaptureQueue(&queue, tiles, false);
                 state->captureIncomplete = code;
                 return false;
             }
-#if defined(__SSE2__)
-            if (record->planes == 4) {
-                CopyAndGatherWideTile(state);
-                continue;
+            if (queued) {
+                QueueTile(&queue, tiles);
+            } else {
+                const TileBytes tile{static_cast<const uint8_t*>(record->inData), record->inRowBytes, record->inRect};
+                PackTile(state, tile, state->captured);
             }
-#endif
-            CopyTile(state);
-            GatherTileStatistics(state);
+            ++tiles;
         } while (NextTile(state));
+        if (queued) EndCaptureQueue(&queue, tiles, true);
     }
     state->captureIncomplete = 0;
     ComputeContentBounds(state);

@@ -17,9 +17,11 @@ using test::PreparedRun;
 
 // Selections away from the origin, each read whole at full size in tiles 64
 // pixels wide and the last column of tiles narrower (1 to 4 and 7 pixels:
-// every pixel count a row of a tile can end with after groups of four). The
-// pixels' bytes are scattered over 0..255 so that the keys' extremes differ
-// from tile to tile. (The walk's order and its far edges are the run tests'.)
+// every pixel count a row of a tile can end with after groups of four); the
+// tallest has more tiles than are ever in flight between the host's thread
+// and the packing helper. The pixels' bytes are scattered over 0..255 so
+// that the keys' extremes differ from tile to tile. (The walk's order and
+// its far edges are the run tests'.)
 TEST(CaptureTest, CopiesTheSelectionAsPackedRgb) {
     for (int planes : {3, 4}) {
         for (int width : {129, 66, 67, 68, 135}) {
@@ -34,16 +36,17 @@ TEST(CaptureTest, CopiesTheSelectionAsPackedRgb) {
                 if (p < 3 && planted >= 0) return (planted >> (16 - 8 * p)) & 255;
                 return p == 3 ? 17 : int((uint32_t(x * 7919 + y * 104729 + p * 1299709) * 2654435761u) >> 24) % 250;
             };
-            PreparedRun run(150, 90, planes, test::MakeImage(150, 90, planes, pixel));
-            run.Select(11, 6, 11 + width, 85);
+            const int rows = width == 135 ? 650 : 79;
+            PreparedRun run(150, rows + 11, planes, test::MakeImage(150, rows + 11, planes, pixel));
+            run.Select(11, 6, 11 + width, 6 + rows);
             ASSERT_TRUE(CaptureImage(&run.state));
             ASSERT_TRUE(run.state.sourceImage && run.state.foregroundImage && run.state.rawMatte &&
                         run.state.finalMatte);
             const std::vector<uint8_t> expected =
-                test::MakeImage(width, 79, 3, [&](int x, int y, int p) { return pixel(x + 11, y + 6, p); });
+                test::MakeImage(width, rows, 3, [&](int x, int y, int p) { return pixel(x + 11, y + 6, p); });
             EXPECT_EQ(std::vector<uint8_t>(run.state.sourceImage, run.state.sourceImage + expected.size()), expected)
                 << planes << " planes, " << width << " wide";
-            EXPECT_EQ(run.host.advanceRequests.size(), size_t((width + 63) / 64 * 2));
+            EXPECT_EQ(run.host.advanceRequests.size(), size_t((width + 63) / 64 * ((rows + 63) / 64)));
             for (const inprocess::AdvanceRequest& request : run.host.advanceRequests) {
                 EXPECT_EQ(std::memcmp(&request.inRect, &request.outRect, sizeof(Rect)), 0);
                 EXPECT_TRUE(request.inLoPlane == 0 && request.inHiPlane == planes - 1 &&
