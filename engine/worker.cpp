@@ -127,7 +127,8 @@ void KeyRows(const MatteJob& job, const KeySettings& settings, int32_t y0, int32
             fg[3 * x + 2] = k.b;
         };
         for (int32_t x = 0; x < begin; ++x) put(x, outside);
-        if (begin < end) KeyInsideRun(in + 3 * begin, end - begin, settings, job.matteTable, matte + begin, fg + 3 * begin);
+        if (begin < end)
+            KeyInsideRun(in + 3 * begin, end - begin, settings, job.matteTable, matte + begin, fg + 3 * begin);
         for (int32_t x = std::max(begin, end); x < width; ++x) put(x, outside);
     }
 }

@@ -235,7 +235,6 @@ struct CaptureQueue {
     intptr_t published;  // tiles handed to the helper
     intptr_t packed;     // tiles it has packed
     intptr_t stop;       // set by the host's thread: the helper ends
-    intptr_t never;      // stays 0: the host's thread's waits end by their count alone
     CaptureStatistics statistics;  // of the tiles the helper has packed
     platform::ThreadHandle helper;
 };
@@ -275,7 +274,7 @@ bool StartCaptureQueue(CaptureQueue* q, PluginState* state) {
 // into its slot, once the helper is done with the tile there before.
 void QueueTile(CaptureQueue* q, intptr_t index) {
     const FilterRecord* record = q->state->filterRecord;
-    WaitUntilAtLeast(&q->packed, index - kQueueSlots + 1, &q->never);
+    WaitUntilAtLeast(&q->packed, index - kQueueSlots + 1, nullptr);
     const Rect& in = record->inRect;
     const size_t rowBytes = size_t(in.right - in.left) * size_t(record->planes);
     uint8_t* slot = q->slots + size_t(index % kQueueSlots) * q->slotBytes;
@@ -296,7 +295,7 @@ void EndCaptureQueue(CaptureQueue* q, intptr_t count, bool complete) {
     if (complete) {
         StoreShared(q->published, count);
         platform::WakeWordWaiters(&q->published);
-        WaitUntilAtLeast(&q->packed, count, &q->never);
+        WaitUntilAtLeast(&q->packed, count, nullptr);
     }
     StoreShared(q->stop, intptr_t(1));
     platform::WakeWordWaiters(&q->published);

@@ -11,7 +11,7 @@ constexpr int kYieldsBeforeSleeping = 200;
 void WaitUntilAtLeast(intptr_t* word, intptr_t least, intptr_t* stop) {
     for (int i = 0;; ++i) {
         const intptr_t now = LoadShared(*word);
-        if (now >= least || LoadShared(*stop) != 0) return;
+        if (now >= least || (stop != nullptr && LoadShared(*stop) != 0)) return;
         if (i < kYieldsBeforeSleeping)
             platform::YieldTimeSlice();
         else
