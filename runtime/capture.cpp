@@ -21,6 +21,9 @@
 namespace tav {
 namespace {
 
+// The statistics of no pixel: every figure a pixel's can only raise or lower.
+constexpr CaptureStatistics kNoPixels{0, 0, INT32_MAX, INT32_MIN, INT32_MAX, INT32_MIN};
+
 int16_t Lower(int value, int16_t limit) { return int16_t(value > limit ? limit : value); }
 
 void ReleaseBuffer(uint8_t*& buffer) {
@@ -263,7 +266,7 @@ bool StartCaptureQueue(CaptureQueue* q, PluginState* state) {
     q->slotBytes = size_t(kTileSize) * kTileSize * size_t(record->planes);
     q->slots = new (std::nothrow) uint8_t[size_t(kQueueSlots) * q->slotBytes];
     if (q->slots == nullptr) return false;
-    q->statistics = CaptureStatistics{0, 0, INT32_MAX, INT32_MIN, INT32_MAX, INT32_MIN};
+    q->statistics = kNoPixels;
     q->helper = platform::StartHelperThread(PackQueuedTiles, q);
     if (q->helper != platform::kNoThread) return true;
     delete[] q->slots;
@@ -365,7 +368,7 @@ bool CaptureImage(PluginState* state) {
         PrefaultLargeBuffer(state->sourceImage);
     }
     FilterRecord* record = state->filterRecord;
-    state->captured = CaptureStatistics{0, 0, INT32_MAX, INT32_MIN, INT32_MAX, INT32_MIN};
+    state->captured = kNoPixels;
     if (state->width > 0 && state->height > 0) {
         CaptureQueue queue;
         const bool queued = StartCaptureQueue(&queue, state);
